@@ -1,0 +1,184 @@
+#include "render/WavOutput.h"
+
+#include "model/Error.h"
+#include "render/PcmBlock.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <utility>
+
+#include <cerrno>
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace medlark {
+
+namespace {
+
+QString SystemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void PutLE(char* at, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+Error WriteError(const QString& path, const QString& reason)
+{
+    return Error(QStringLiteral("ファイル \"%1\" に書き込めません。%2").arg(path, reason));
+}
+
+} // namespace
+
+std::array<char, kWavHeaderBytes> WavHeader::Bytes() const
+{
+    constexpr int channels = kPcmChannels;
+    constexpr int bitsPerSample = 16;
+    constexpr int blockAlign = bitsPerSample * channels / 8;
+    constexpr int byteRate = blockAlign * kPcmRate;
+
+    std::array<char, kWavHeaderBytes> h{};
+    std::memcpy(h.data(), "RIFF", 4);
+    PutLE(h.data() + 4, RiffSize, 4);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    PutLE(h.data() + 16, 16, 4);
+    PutLE(h.data() + 20, 1, 2);
+    PutLE(h.data() + 22, channels, 2);
+    PutLE(h.data() + 24, kPcmRate, 4);
+    PutLE(h.data() + 28, byteRate, 4);
+    PutLE(h.data() + 32, blockAlign, 2);
+    PutLE(h.data() + 34, bitsPerSample, 2);
+    std::memcpy(h.data() + 36, "data", 4);
+    PutLE(h.data() + 40, DataSize, 4);
+    return h;
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), position_(other.position_)
+{
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        fd_ = std::exchange(other.fd_, -1);
+        position_ = other.position_;
+    }
+    return *this;
+}
+
+OutputFile::~OutputFile()
+{
+    Close();
+}
+
+void OutputFile::Write(const void* data, std::int64_t bytes)
+{
+    if (bytes <= 0)
+        return;
+    if (fd_ < 0)
+        throw WriteError(path_, SystemReason(EBADF));
+    if (position_ + bytes > kMaxWavFileBytes)
+        throw Error(QStringLiteral("ファイル \"%1\" は WAV ファイルの上限 (4 GiB) を超えるため、これ以上書き込めません。")
+                        .arg(path_));
+    const auto* at = static_cast<const char*>(data);
+    while (bytes > 0) {
+        const ssize_t written = ::pwrite(fd_, at, static_cast<size_t>(bytes), position_);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throw WriteError(path_, SystemReason(errno));
+        }
+        at += written;
+        bytes -= written;
+        position_ += written;
+    }
+}
+
+void OutputFile::SetPosition(std::int64_t position)
+{
+    position_ = std::max<std::int64_t>(position, 0);
+}
+
+std::int64_t OutputFile::Length() const
+{
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        throw WriteError(path_, SystemReason(fd_ < 0 ? EBADF : errno));
+    return st.st_size;
+}
+
+void OutputFile::Flush()
+{
+    if (fd_ >= 0 && ::fdatasync(fd_) != 0 && errno != EINVAL)
+        throw WriteError(path_, SystemReason(errno));
+}
+
+void OutputFile::Close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+OutputFile CreateOutputFile(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Create or empty the file, then open it again for writing.
+    const int created = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (created < 0)
+        throw CreateFileError(path, SystemReason(errno));
+    ::close(created);
+    const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        throw CreateFileError(path, SystemReason(errno));
+    return OutputFile(path, fd);
+}
+
+void WriteHeader(OutputFile& file)
+{
+    const auto bytes = WavHeader{}.Bytes();
+    file.Write(bytes.data(), kWavHeaderBytes);
+}
+
+int SilenceBlockCount(double seconds)
+{
+    if (!std::isfinite(seconds))
+        return 0;
+    const int saved = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const long double n = std::nearbyint(static_cast<long double>(seconds) * 10.0L);
+    std::fesetround(saved);
+    return n <= 0 ? 0 : static_cast<int>(std::min(n, 1e6L));
+}
+
+void WriteSilence(OutputFile& file, double seconds)
+{
+    static const std::array<char, kSilenceBlockBytes> silence{};
+    for (int n = SilenceBlockCount(seconds); n > 0; --n)
+        file.Write(silence.data(), kSilenceBlockBytes);
+}
+
+void FinishWav(OutputFile& file)
+{
+    const std::int64_t length = file.Length();
+    WavHeader header;
+    header.RiffSize = static_cast<std::uint32_t>(std::max<std::int64_t>(length - 8, 0));
+    header.DataSize = static_cast<std::uint32_t>(std::max<std::int64_t>(length - kWavHeaderBytes, 0));
+    const auto bytes = header.Bytes();
+    file.SetPosition(0);
+    file.Write(bytes.data(), kWavHeaderBytes);
+}
+
+} // namespace medlark

@@ -1,0 +1,3 @@
+#include "render/WavOutput.h"
+
+#include <gtest/gtest.h>
