@@ -16,6 +16,7 @@ extern "C" {
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <numeric>
 #include <vector>
 
 namespace medlark {
@@ -58,14 +59,23 @@ public:
         // frame it decodes is time 0.
         next_ = kUnknown;
         trustTimestamps_ = true;
-        while (ReadFrame()) {
-            if (frame_->nb_samples <= 0)
-                continue;
-            const std::int64_t ts = FrameTimestamp();
-            origin_ = ts == kUnknown ? 0 : ts;
-            return true;
+        bool found = false;
+        while (!found && ReadFrame()) {
+            found = frame_->nb_samples > 0;
         }
-        return false;
+        if (!found)
+            return false;
+        const std::int64_t ts = FrameTimestamp();
+        origin_ = ts == kUnknown ? 0 : ts;
+        firstFrame_ = frame_->nb_samples;
+        if (coarse_ && HasFixedFrames()) {
+            // The frame length all later frames are made of.
+            for (int i = 0; i < 4 && ReadFrame(); ++i)
+                lattice_ = std::gcd(lattice_, static_cast<std::int64_t>(frame_->nb_samples));
+            if (lattice_ < 4 * tickSamples_)
+                lattice_ = 0;
+        }
+        return true;
     }
 
     int Rate() const { return codec_->sample_rate; }
@@ -161,6 +171,41 @@ private:
         return av_rescale_q(ts, stream_->time_base, AVRational{1, Rate()});
     }
 
+    // Codecs whose frames all have one length (the first may be shorter).
+    bool HasFixedFrames() const
+    {
+        switch (codec_->codec_id) {
+        case AV_CODEC_ID_MP2:
+        case AV_CODEC_ID_MP3:
+        case AV_CODEC_ID_AAC:
+        case AV_CODEC_ID_AC3:
+        case AV_CODEC_ID_EAC3:
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2:
+            return true;
+        case AV_CODEC_ID_FLAC: {
+            // Fixed block size when the stream info's smallest and largest agree.
+            const uint8_t* info = codec_->extradata;
+            return codec_->extradata_size >= 4 && AV_RB16(info) == AV_RB16(info + 2);
+        }
+        default:
+            return false;
+        }
+    }
+
+    // Timestamps place frames to the sample, or to the frame on a lattice of
+    // fixed-length frames; otherwise a segment is reached by reading from the start.
+    bool CanSeek() const { return !coarse_ || lattice_ > 0; }
+
+    // Straight-through position of a frame whose timestamp says fromTs.
+    std::int64_t FromTimestamp(std::int64_t fromTs) const
+    {
+        if (!coarse_ || fromTs < firstFrame_)
+            return coarse_ ? 0 : fromTs;
+        const std::int64_t k = (fromTs - firstFrame_ + lattice_ / 2) / lattice_;
+        return firstFrame_ + k * lattice_;
+    }
+
     // Position of frame_ in the straight-through decode, or kUnknown.
     // Frames are counted on from an anchor; while still short of the wanted
     // frame, a timestamp that disagrees with the count moves the anchor (a
@@ -168,10 +213,9 @@ private:
     std::int64_t Locate(bool beforeWanted)
     {
         const std::int64_t ts = trustTimestamps_ ? FrameTimestamp() : kUnknown;
-        const std::int64_t fromTs = ts == kUnknown ? kUnknown : ts - origin_;
+        const std::int64_t fromTs = ts == kUnknown ? kUnknown : FromTimestamp(ts - origin_);
         std::int64_t pos = next_;
-        if (fromTs != kUnknown && (next_ == kUnknown
-                                   || (beforeWanted && std::llabs(fromTs - next_) > (coarse_ ? tickSamples_ : 0))))
+        if (fromTs != kUnknown && (next_ == kUnknown || (beforeWanted && fromTs != next_)))
             pos = fromTs;
         if (pos != kUnknown)
             next_ = pos + frame_->nb_samples;
@@ -184,7 +228,7 @@ private:
     bool PositionBefore(std::int64_t want, std::int64_t& firstPos)
     {
         std::int64_t preroll = std::max<std::int64_t>({kDecoderPreroll, Rate() / 2, stream_->codecpar->seek_preroll});
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        for (int attempt = 0; attempt < 3 && CanSeek(); ++attempt) {
             const std::int64_t seekTo = want - preroll;
             if (seekTo <= 0)
                 break;
@@ -226,7 +270,7 @@ private:
         if (!OpenContainer())
             return -1;
         std::int64_t approxEnd = 0;
-        if (!coarse_) {
+        if (CanSeek()) {
             while (av_read_frame(fmt_.get(), packet_.get()) >= 0) {
                 if (packet_->stream_index == index_ && packet_->pts != AV_NOPTS_VALUE)
                     approxEnd = std::max(approxEnd, av_rescale_q(packet_->pts + std::max<std::int64_t>(packet_->duration, 0),
@@ -267,6 +311,8 @@ private:
     bool coarse_ = false;
     bool trustTimestamps_ = true;
     std::int64_t tickSamples_ = 1;
+    std::int64_t firstFrame_ = 0;   // length of the first frame of a straight read
+    std::int64_t lattice_ = 0;      // common length of later frames, where used
     std::int64_t origin_ = 0;
     std::int64_t next_ = kUnknown;
     double duration_ = -1.0;
@@ -319,11 +365,19 @@ std::int64_t SourceStream::Impl::Decode(PcmBlock& dest, double start, double end
 
     // Sources at other rates are fed to the resampler a little early; its output
     // before the in point is dropped.
+    // Feeding starts on a frame that falls on the 44.1 kHz grid of a straight
+    // resampled decode, so the resampler's phases are the same as there.
     const bool resampling = rate != kPcmRate;
-    const std::int64_t feedFrom = resampling ? std::max<std::int64_t>(0, inFrame - kResamplerWarmup) : inFrame;
-    std::int64_t drop =
-        resampling ? std::llround((static_cast<long double>(start) - static_cast<long double>(feedFrom) / rate) * kPcmRate)
-                   : 0;
+    std::int64_t feedFrom = inFrame;
+    std::int64_t drop = 0;
+    if (resampling) {
+        const std::int64_t unit = rate / std::gcd(rate, kPcmRate);
+        feedFrom = std::max<std::int64_t>(0, inFrame - kResamplerWarmup);
+        if (unit <= rate / 4)
+            feedFrom = feedFrom / unit * unit;
+        const long double feedTime = static_cast<long double>(feedFrom) / rate;
+        drop = std::max<std::int64_t>(0, std::llround((static_cast<long double>(start) - feedTime) * kPcmRate));
+    }
 
     std::int64_t pos = kUnknown;
     if (!PositionBefore(feedFrom, pos))

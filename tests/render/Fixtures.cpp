@@ -47,15 +47,15 @@ QString SignalWav(double seconds)
     return path;
 }
 
-QString Convert(const QString& input, const QString& name, const QStringList& options)
+QString Convert(const QString& input, const QString& name, const QStringList& options,
+                const QStringList& inputOptions)
 {
     const QString path = FixtureDir() + u'/' + name;
     if (QFileInfo::exists(path))
         return path;
     QProcess ffmpeg;
-    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                     QStringLiteral("-y"), QStringLiteral("-i"), input};
-    args << options << path;
+    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
+    args << inputOptions << QStringLiteral("-i") << input << options << path;
     ffmpeg.start(QStringLiteral("ffmpeg"), args);
     if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) {
         QFile::remove(path);

@@ -21,7 +21,8 @@ QString SignalWav(double seconds = 8.0);
 
 // Runs ffmpeg on input with the given output options; returns the output path
 // (empty when ffmpeg failed). Made once per name.
-QString Convert(const QString& input, const QString& name, const QStringList& options);
+QString Convert(const QString& input, const QString& name, const QStringList& options,
+                const QStringList& inputOptions = {});
 
 // The whole file decoded straight through by ffmpeg, as interleaved s16 with
 // the given output options (for instance {"-ac", "2", "-ar", "44100"}).
