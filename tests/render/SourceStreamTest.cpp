@@ -176,7 +176,9 @@ TEST(SourceStream, WmaAndVideoFilesCutWhereTheStraightDecodeHasTheInPoint)
                u"-map"_s, u"0:a"_s, u"-c:v"_s, u"mpeg4"_s, u"-c:a"_s, u"aac"_s, u"-aac_pns"_s, u"0"_s}},
              {u"clip.mkv"_s,
               {u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc=size=64x48:rate=10"_s, u"-shortest"_s, u"-map"_s, u"1:v"_s,
-               u"-map"_s, u"0:a"_s, u"-c:v"_s, u"mpeg4"_s, u"-c:a"_s, u"flac"_s}}}) {
+               u"-map"_s, u"0:a"_s, u"-c:v"_s, u"mpeg4"_s, u"-c:a"_s, u"flac"_s}},
+             // Vorbis frames vary in length: read from the start.
+             {u"vorbis.webm"_s, {u"-c:a"_s, u"libvorbis"_s}}}) {
         SCOPED_TRACE(name.toStdString());
         const QString path = name == u"wma" ? wma : Convert(SignalWav(), name, options);
         ASSERT_FALSE(path.isEmpty());
