@@ -1,0 +1,74 @@
+#pragma once
+// Fade envelopes and the crossfade medley. Gains are computed frame by frame in
+// 80-bit arithmetic; a fade-in reaches exactly 1 on its last frame and a
+// fade-out ends at 0, and the two add up to 1 at every frame of an overlap.
+
+#include "render/PcmBlock.h"
+
+#include <cstdint>
+
+namespace medlark {
+
+class OutputFile;
+
+// Envelope types as listed in the envelope choice; any other value means none
+// (every gain 1).
+inline constexpr int kEnvelopeLinear = 0;
+inline constexpr int kEnvelopeSine = 1;
+
+// The crossfade length as set at the start of a build. Bytes are 4 x Trunc(time x
+// 44100), formed in extended precision (0.3 s -> 52 916 bytes); held in 64 bits so
+// that crossfades of hours stay exact.
+struct TCrossfade final {
+    double Time = 0.0;
+    std::int64_t Bytes = 0;
+};
+TCrossfade SetCrossfadeTime(double seconds);
+
+// Fade length in frames of a medley segment: the crossfade, lowered to the
+// segment's own length.
+std::int64_t CrossfadeFrames(double crossfadeTime, std::int64_t segmentBytes);
+
+// Gain at frame i of a fade over x frames. A fade over one frame divides 0 by 0
+// and raises the invalid-operation error.
+double FadeInGain(std::int64_t i, std::int64_t x, int envelope);
+double FadeOutGain(std::int64_t i, std::int64_t x, int envelope);
+
+// Rounds to the nearest integer, halves to even, then clamps to 16 bits.
+std::int16_t ClampSample(long double value);
+
+void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope);
+void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope);
+// Adds the tail's frames onto the segment's first frames, saturating.
+void AddTail(PcmBlock& segment, const PcmBlock& tail);
+
+// The medley's state across segments: where the next segment begins (the
+// output file's write position) and the faded end of the last placed segment.
+class TMedleyMixer final {
+public:
+    TMedleyMixer(OutputFile& file, double crossfadeTime, int envelope);
+
+    // First half of a step: the fade length for this segment, and its fade-in.
+    // The caller records the segment's side-output values after this.
+    std::int64_t FadeIn(PcmBlock& segment);
+    // Second half: the previous tail added on, the fade-out, and the placement.
+    void MixAndPlace(PcmBlock& segment, std::int64_t x);
+
+    const PcmBlock& Tail() const { return tail_; }
+
+private:
+    OutputFile& file_;
+    double crossfadeTime_;
+    int envelope_;
+    PcmBlock tail_;
+};
+
+// Writes the segment at the write position, flushes, steps back 4 x X bytes and
+// keeps the segment's last X frames as the new tail.
+void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, PcmBlock& tail);
+
+// Single mode: fade in over the first X frames, out over the last X frames
+// (or, for segments shorter than 2X, by position from the end).
+void ShapeSingle(PcmBlock& segment, std::int64_t x, int envelope);
+
+} // namespace medlark

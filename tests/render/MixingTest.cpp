@@ -1,0 +1,184 @@
+#include "render/Mixing.h"
+
+#include "model/Error.h"
+#include "render/WavOutput.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace medlark;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+PcmBlock Constant(std::int64_t frames, std::int16_t value)
+{
+    return PcmBlock(static_cast<size_t>(frames) * kPcmChannels, value);
+}
+
+PcmBlock ReadPcm(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll().mid(kWavHeaderBytes);
+    PcmBlock pcm(static_cast<size_t>(bytes.size()) / 2);
+    std::memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
+    return pcm;
+}
+
+std::int16_t Left(const PcmBlock& pcm, std::int64_t frame) { return pcm[static_cast<size_t>(frame * 2)]; }
+
+} // namespace
+
+TEST(Mixing, GainsOfBothEnvelopes)
+{
+    const double linearIn[] = {0, 0.25, 0.5, 0.75, 1};
+    for (int j = 0; j < 5; ++j) {
+        EXPECT_EQ(FadeInGain(j, 5, kEnvelopeLinear), linearIn[j]);
+        EXPECT_EQ(FadeOutGain(j, 5, kEnvelopeLinear), linearIn[4 - j]);
+    }
+    EXPECT_EQ(FadeInGain(0, 3, kEnvelopeSine), 0.0);
+    EXPECT_EQ(FadeInGain(1, 3, kEnvelopeSine), 0.5);
+    EXPECT_EQ(FadeInGain(2, 3, kEnvelopeSine), 1.0);
+    EXPECT_EQ(FadeOutGain(0, 3, kEnvelopeSine), 1.0);
+    EXPECT_EQ(FadeOutGain(1, 3, kEnvelopeSine), 0.5);
+    const double last = FadeOutGain(2, 3, kEnvelopeSine);
+    EXPECT_LT(last, 1e-30);
+    EXPECT_EQ(ClampSample(32767.0L * last), 0);
+    EXPECT_EQ(ClampSample(-32768.0L * last), 0);
+    for (int envelope : {-1, 2}) {
+        EXPECT_EQ(FadeInGain(0, 3, envelope), 1.0);
+        EXPECT_EQ(FadeOutGain(2, 3, envelope), 1.0);
+    }
+    // An overlap of equal fades sums to 1 at every frame.
+    for (std::int64_t i = 0; i < 1000; i += 37)
+        EXPECT_NEAR(FadeInGain(i, 1000, kEnvelopeSine) + FadeOutGain(i, 1000, kEnvelopeSine), 1.0, 1e-15);
+    // A one-frame fade divides 0 by 0.
+    EXPECT_THROW(FadeInGain(0, 1, kEnvelopeLinear), Error);
+    EXPECT_THROW(FadeOutGain(0, 1, kEnvelopeSine), Error);
+}
+
+TEST(Mixing, SamplesRoundHalfToEvenAndSaturate)
+{
+    EXPECT_EQ(ClampSample(1000.0L * 0.25), 250);
+    EXPECT_EQ(ClampSample(3 * 0.5L), 2);
+    EXPECT_EQ(ClampSample(5 * 0.5L), 2);
+    EXPECT_EQ(ClampSample(-3 * 0.5L), -2);
+    EXPECT_EQ(ClampSample(3.5L), 4);
+    EXPECT_EQ(ClampSample(40000.0L), 32767);
+    EXPECT_EQ(ClampSample(-40000.0L), -32768);
+
+    PcmBlock segment{10000, -10000, 5, 5};
+    AddTail(segment, PcmBlock{30000, -30000, 1, 2, 99, 99});   // frames past the segment's end are dropped
+    EXPECT_EQ(segment, (PcmBlock{32767, -32768, 6, 7}));
+}
+
+TEST(Mixing, CrossfadeBytesAreWholeTruncatedFrames)
+{
+    EXPECT_EQ(SetCrossfadeTime(0.3).Bytes, 52916);
+    EXPECT_EQ(SetCrossfadeTime(6.0).Bytes, 1058400);
+    EXPECT_EQ(SetCrossfadeTime(20000.0).Bytes, 3528000000LL);   // past 2^31 bytes, still exact
+    EXPECT_EQ(CrossfadeFrames(2.0, 176400), 44100);              // lowered to the segment's length
+    EXPECT_EQ(CrossfadeFrames(0.3, 10 * 176400), 13229);
+}
+
+TEST(Mixing, TwoSegmentsOverlapByTheCrossfade)
+{
+    QTemporaryDir dir;
+    for (int envelope : {kEnvelopeLinear, kEnvelopeSine, 7}) {
+        SCOPED_TRACE(envelope);
+        const QString path = dir.filePath(u"medley.wav"_s);
+        {
+            OutputFile file = CreateOutputFile(path);
+            WriteHeader(file);
+            TMedleyMixer mixer(file, 2.0, envelope);
+            for (std::int16_t value : {1000, 3000}) {
+                PcmBlock segment = Constant(10 * kPcmRate, value);
+                const std::int64_t x = mixer.FadeIn(segment);
+                EXPECT_EQ(x, 2 * kPcmRate);
+                mixer.MixAndPlace(segment, x);
+                EXPECT_EQ(FrameCount(mixer.Tail()), x);
+            }
+            EXPECT_EQ(file.Position(), kWavHeaderBytes + 16 * kPcmBytesPerSecond);
+            FinishWav(file);
+        }
+        const PcmBlock pcm = ReadPcm(path);
+        ASSERT_EQ(ByteCount(pcm), 3175200);
+        const std::int64_t second = 8 * kPcmRate;
+        for (std::int64_t i : {0L, 1L, 22050L, 44099L, 88199L}) {
+            const std::int16_t in1 = ClampSample(1000.0L * FadeInGain(i, 88200, envelope));
+            const std::int16_t out1 = ClampSample(1000.0L * FadeOutGain(i, 88200, envelope));
+            const std::int16_t in2 = ClampSample(3000.0L * FadeInGain(i, 88200, envelope));
+            const std::int16_t out2 = ClampSample(3000.0L * FadeOutGain(i, 88200, envelope));
+            EXPECT_EQ(Left(pcm, i), in1);
+            EXPECT_EQ(Left(pcm, second + i), out1 + in2);   // the first's fade-out under the second's fade-in
+            EXPECT_EQ(Left(pcm, 16 * kPcmRate + i), out2);
+        }
+        EXPECT_EQ(Left(pcm, 5 * kPcmRate), 1000);
+        EXPECT_EQ(Left(pcm, 12 * kPcmRate), 3000);
+    }
+}
+
+TEST(Mixing, ShortSegmentsAndEmptyOnes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"short.wav"_s);
+    OutputFile file = CreateOutputFile(path);
+    WriteHeader(file);
+    TMedleyMixer mixer(file, 2.0, kEnvelopeLinear);
+
+    // A 1 s segment under a 2 s crossfade is faded over its whole length and
+    // the next segment begins where it began.
+    PcmBlock one = Constant(kPcmRate, 2000);
+    const std::int64_t x = mixer.FadeIn(one);
+    EXPECT_EQ(x, kPcmRate);
+    mixer.MixAndPlace(one, x);
+    EXPECT_EQ(file.Position(), kWavHeaderBytes);
+    const std::int64_t mid = kPcmRate / 2;   // faded in and out: both gains multiply
+    EXPECT_EQ(Left(mixer.Tail(), mid),
+              ClampSample(ClampSample(2000.0L * FadeInGain(mid, x, kEnvelopeLinear)) * FadeOutGain(mid, x, kEnvelopeLinear)));
+    EXPECT_EQ(Left(mixer.Tail(), 0), 0);
+    EXPECT_EQ(Left(mixer.Tail(), x - 1), 0);
+
+    // An empty segment: nothing written, the position stays, the tail empties.
+    PcmBlock none;
+    const std::int64_t zero = mixer.FadeIn(none);
+    EXPECT_EQ(zero, 0);
+    mixer.MixAndPlace(none, zero);
+    EXPECT_EQ(file.Position(), kWavHeaderBytes);
+    EXPECT_TRUE(mixer.Tail().empty());
+    EXPECT_EQ(file.Length(), kWavHeaderBytes + kPcmBytesPerSecond);
+
+    // One frame cannot be faded.
+    PcmBlock single = Constant(1, 100);
+    EXPECT_THROW(mixer.FadeIn(single), Error);
+}
+
+TEST(Mixing, SingleModeShape)
+{
+    PcmBlock ten = Constant(10, 3000);
+    ShapeSingle(ten, 4, kEnvelopeLinear);
+    const std::int16_t expected[] = {0, 1000, 2000, 3000, 3000, 3000, 3000, 2000, 1000, 0};
+    for (int j = 0; j < 10; ++j)
+        EXPECT_EQ(Left(ten, j), expected[j]) << j;
+
+    PcmBlock three = Constant(3, 3000);
+    ShapeSingle(three, 4, kEnvelopeLinear);
+    EXPECT_EQ(three, (PcmBlock{0, 0, 1000, 1000, 2000, 2000}));
+
+    // Between X and 2X frames: the frames after the fade-in take the fade-out
+    // gain of their place from the end.
+    PcmBlock six = Constant(6, 3000);
+    ShapeSingle(six, 4, kEnvelopeLinear);
+    const std::int16_t six_expected[] = {0, 1000, 2000, 3000, 1000, 0};
+    for (int j = 0; j < 6; ++j)
+        EXPECT_EQ(Left(six, j), six_expected[j]) << j;
+
+    PcmBlock untouched = Constant(10, -1234);
+    ShapeSingle(untouched, 4, -1);
+    EXPECT_EQ(untouched, Constant(10, -1234));
+}
