@@ -1,0 +1,158 @@
+#include "model/IniText.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace medlark {
+
+using namespace Qt::StringLiterals;
+
+QString TrimControls(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first].unicode() <= u' ')
+        ++first;
+    while (last > first && text[last - 1].unicode() <= u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+QString DecodeText(const QByteArray& bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.mid(3));
+    if (bytes.startsWith("\xFF\xFE"))
+        return QStringDecoder(QStringDecoder::Utf16LE).decode(bytes.mid(2));
+    if (bytes.startsWith("\xFE\xFF"))
+        return QStringDecoder(QStringDecoder::Utf16BE).decode(bytes.mid(2));
+
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder cp932("Shift_JIS");
+    if (cp932.isValid())
+        return cp932.decode(bytes);
+    return QString::fromLatin1(bytes);
+}
+
+TIniText TIniText::FromText(const QString& text)
+{
+    TIniText ini;
+    Section* current = nullptr;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    while (start <= n) {
+        qsizetype end = start;
+        while (end < n && text[end] != u'\r' && text[end] != u'\n')
+            ++end;
+        const QString line = TrimControls(text.mid(start, end - start));
+        if (end < n && text[end] == u'\r' && end + 1 < n && text[end + 1] == u'\n')
+            ++end;
+        start = end + 1;
+
+        if (line.isEmpty() || line.startsWith(u';'))
+            continue;
+        if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
+            ini.sections_.push_back({TrimControls(line.mid(1, line.size() - 2)), {}});
+            current = &ini.sections_.back();
+            continue;
+        }
+        if (current == nullptr)
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        current->lines << (eq < 0 ? line : TrimControls(line.left(eq)) + u'=' + TrimControls(line.mid(eq + 1)));
+    }
+    return ini;
+}
+
+TIniText TIniText::FromBytes(const QByteArray& bytes)
+{
+    return FromText(DecodeText(bytes));
+}
+
+TIniText TIniText::FromUtf16Le(const QByteArray& bytes)
+{
+    const QByteArray body = bytes.startsWith("\xFF\xFE") ? bytes.mid(2) : bytes;
+    return FromText(QStringDecoder(QStringDecoder::Utf16LE).decode(body));
+}
+
+const TIniText::Section* TIniText::Find(const QString& name) const
+{
+    for (const Section& s : sections_)
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}
+
+QStringList TIniText::SectionNames() const
+{
+    QStringList names;
+    for (const Section& s : sections_)
+        names << s.name;
+    return names;
+}
+
+QStringList TIniText::Lines(const QString& section) const
+{
+    const Section* s = Find(section);
+    return s ? s->lines : QStringList();
+}
+
+QString TIniText::NameOf(const QString& line)
+{
+    const qsizetype eq = line.indexOf(u'=');
+    return eq < 0 ? QString() : line.left(eq);
+}
+
+QString TIniText::ValueOf(const QString& line)
+{
+    const qsizetype eq = line.indexOf(u'=');
+    return eq < 0 ? QString() : line.mid(eq + 1);
+}
+
+QString TIniText::Value(const QString& section, const QString& key) const
+{
+    if (const Section* s = Find(section))
+        for (const QString& line : s->lines)
+            if (NameOf(line).compare(key, Qt::CaseInsensitive) == 0)
+                return ValueOf(line);
+    return {};
+}
+
+void TIniText::SetValue(const QString& section, const QString& key, const QString& value)
+{
+    auto* s = const_cast<Section*>(Find(section));
+    if (s == nullptr) {
+        sections_.push_back({section, {}});
+        s = &sections_.back();
+    }
+    for (QString& line : s->lines) {
+        const QString name = NameOf(line);
+        if (name.compare(key, Qt::CaseInsensitive) == 0 && line.contains(u'=')) {
+            line = name + u'=' + value;
+            return;
+        }
+    }
+    s->lines << key + u'=' + value;
+}
+
+QString TIniText::ToText() const
+{
+    QString text;
+    for (const Section& s : sections_) {
+        text += u"["_s + s.name + u"]\r\n"_s;
+        for (const QString& line : s.lines)
+            text += line + u"\r\n"_s;
+        text += u"\r\n"_s;
+    }
+    return text;
+}
+
+QByteArray TIniText::ToUtf16Le() const
+{
+    return QByteArray("\xFF\xFE", 2) + QStringEncoder(QStringEncoder::Utf16LE).encode(ToText());
+}
+
+} // namespace medlark

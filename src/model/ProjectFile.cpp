@@ -1,0 +1,78 @@
+#include "model/ProjectFile.h"
+
+#include "model/Error.h"
+#include "model/IniText.h"
+#include "model/NumberText.h"
+#include "model/TrackList.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace medlark {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+double ReadTime(const TIniText& ini, const QString& section, const QString& key)
+{
+    return ParseNumber(ini.Value(section, key)).value_or(UNDEFINED_TIME);
+}
+
+} // namespace
+
+void SaveProject(const TrackList& list, const QString& fileName)
+{
+    TIniText ini;
+    for (int i = 0; i < list.Count(); ++i) {
+        const TrackEntry& entry = list.At(i);
+        const QString section = QString::asprintf("%.04d", i + 1);
+        ini.SetValue(section, QStringLiteral("FilePath"), entry.SourcePath);
+        ini.SetValue(section, QStringLiteral("StartTime"), FormatNumber(entry.Times.StartTime));
+        ini.SetValue(section, QStringLiteral("EndTime"), FormatNumber(entry.Times.EndTime));
+    }
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw CreateFileError(fileName, file.errorString());
+    file.write(ini.ToUtf16Le());
+    if (!file.commit())
+        throw CreateFileError(fileName, file.errorString());
+}
+
+void LoadProject(TrackList& list, const QString& fileName, const std::function<void()>& beforeReplace)
+{
+    if (beforeReplace)
+        beforeReplace();
+    list.Clear();
+
+    QFile file(fileName);
+    if (!QFileInfo(fileName).isFile())
+        return;
+    if (!file.open(QIODevice::ReadOnly))
+        throw OpenFileError(fileName, file.errorString());
+    const TIniText ini = TIniText::FromUtf16Le(file.readAll());
+
+    for (const QString& section : ini.SectionNames()) {
+        TrackEntry* entry = list.AddTrackFile(ini.Value(section, QStringLiteral("FilePath")));
+        if (entry == nullptr)
+            continue;
+        entry->SetTimes(ReadTime(ini, section, QStringLiteral("StartTime")),
+                        ReadTime(ini, section, QStringLiteral("EndTime")));
+    }
+}
+
+bool IsProjectDrop(const QStringList& paths)
+{
+    return paths.size() == 1 && paths.front().endsWith(u".mlkd"_s, Qt::CaseInsensitive);
+}
+
+void DropPaths(TrackList& list, const QStringList& paths, const std::function<void()>& beforeReplace)
+{
+    if (IsProjectDrop(paths))
+        LoadProject(list, paths.front(), beforeReplace);
+    else
+        list.AddTrackFiles(paths);
+}
+
+} // namespace medlark

@@ -1,0 +1,40 @@
+#pragma once
+// The settings file config.ini: build options and the preview volume, section
+// "General", twelve keys. The record holds what the window's controls hold.
+
+#include <QString>
+
+namespace medlark {
+
+inline constexpr char16_t kCompressionNone[] = u"なし";
+
+struct TSettings final {
+    double CrossDuration = 10.0;      // 0.1 … 65535
+    int EnvelopeType = 0;             // 0 linear, 1 sine curve, -1 none selected
+    bool WriteDetailText = true;      // bookmark text
+    double BlankDurationHead = 1.0;   // 0 … 10
+    double BlankDurationTail = 1.0;   // 0 … 10
+    int PlayerVolume = -1;            // 0 … 100; negative leaves the player's own
+    bool CrossTypeA = true;           // concatenated mode item checked
+    bool CrossTypeB = false;          // single mode item checked
+    bool WriteJsonFile = false;
+    bool ExportHTMLs = false;
+    QString Compression = QString::fromUtf16(kCompressionNone);   // caption of the chosen entry
+    int CompressionLevel = 5;         // 1, 5 or 10
+
+    bool SingleMode() const { return CrossTypeB; }
+};
+
+// Where config.ini lives: beside the executable when it is there already or that
+// folder is writable, else $XDG_CONFIG_HOME/medlark/config.ini.
+QString SettingsFilePath();
+
+// Applies the file to the record as the controls take it (bounds, radio items,
+// key defaults). A missing file leaves the record as it is.
+void LoadSettings(TSettings& settings, const QString& path);
+
+// Writes the twelve keys, keeping every other key and section of the file, and
+// replaces the file atomically. Returns false when it could not be written.
+bool SaveSettings(const TSettings& settings, const QString& path);
+
+} // namespace medlark
