@@ -1,0 +1,13 @@
+#pragma once
+// Text files written for other programs: UTF-8 after the byte-order mark, CR LF
+// after every line, the last one included. An existing file is replaced.
+
+#include <QString>
+#include <QStringList>
+
+namespace medlark {
+
+// Raises the file-creation error when the file cannot be written.
+void SaveUtf8Lines(const QStringList& lines, const QString& path);
+
+} // namespace medlark

@@ -1,0 +1,55 @@
+#pragma once
+// Where every track lies in a medley: the bookmark text (one line per track)
+// and the JSON track map that the sound-sheet page reads.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+namespace medlark {
+
+struct TTrackMark final {
+    QString SourcePath;
+    double StartTime = 0.0;          // in point in the source, seconds
+    double EndTime = 0.0;            // out point in the source, seconds
+    std::int64_t WrittenBytes = 0;   // medley PCM length before this segment is mixed in
+    std::int64_t SegmentBytes = 0;   // this segment's PCM length
+};
+
+// "[0:00:04.000] : Song A.mp3 <0:00:12.250～0:00:42.250>"; the position is the
+// written length plus half the crossfade time.
+class TBookmarkText final {
+public:
+    explicit TBookmarkText(double crossfadeTime) : crossfadeTime_(crossfadeTime) {}
+    void Add(const TTrackMark& mark);
+    const QStringList& Lines() const { return lines_; }
+    void SaveToFile(const QString& fileName) const;
+
+private:
+    double crossfadeTime_;
+    QStringList lines_;
+};
+
+// An array of objects with the title and four positions as two-decimal strings.
+class TTrackMapJson final {
+public:
+    TTrackMapJson() : lines_{QStringLiteral("[")} {}
+    void Add(const TTrackMark& mark);
+    void Close();
+    const QStringList& Lines() const { return lines_; }
+    void SaveToFile(const QString& fileName) const;
+
+private:
+    QStringList lines_;
+    int elements_ = 0;
+};
+
+// Two decimals, halves away from zero (1.125 -> "1.13").
+QString FormatTwoDecimals(double value);
+
+// The text of a JSON string value without its quotes: quotes, backslashes and
+// control characters escaped; everything else as it is.
+QString JsonEscape(const QString& text);
+
+} // namespace medlark
