@@ -1,0 +1,67 @@
+#pragma once
+// The body of a build, independent of any window: reads the track list in order,
+// decodes, shapes and writes each segment, leaves the side outputs, and talks to
+// its user only through TBuildUser.
+
+#include "render/PcmBlock.h"
+
+#include <QDate>
+#include <QString>
+
+namespace medlark {
+
+class TrackList;
+
+enum TCrossFadeMode { cfmMixed = 0, cfmSingle = 1 };
+
+// The options a build reads once, at its start.
+struct TBuildOptions final {
+    TCrossFadeMode Mode = cfmMixed;
+    QString OutputPath;           // the medley's WAV file, or the folder of single mode
+    int EnvelopeType = 0;         // 0 linear, 1 sine curve, other: none
+    bool WriteBookmark = true;
+    bool WriteHtml = false;
+    bool WriteJson = false;
+    double BlankHead = 1.0;       // seconds
+    double BlankTail = 1.0;
+    double CrossfadeTime = 10.0;  // seconds
+    QDate Today = QDate::currentDate();   // names the publish folder
+};
+
+// Answers of the prompts, as message-box button numbers.
+enum class TAnswer { Yes = 6, No = 7, Cancel = 2 };
+
+// Progress messages to the progress dialog.
+inline constexpr unsigned kMsgProgress = 32769;   // wParam: position, lParam: last track index
+inline constexpr unsigned kMsgEncoding = 32770;   // wParam: 1 while compressed copies are made
+
+// The build's user: the desktop window or the command line. Every call waits
+// for its answer; the build goes on only afterwards.
+class TBuildUser {
+public:
+    virtual ~TBuildUser() = default;
+    // Yes/No, warning, caption "エラー": skip the track (Yes) or stop the build (No).
+    virtual TAnswer AskSkipUnsupported(const QString& message) = 0;
+    virtual TAnswer AskSkipCutFailed(const QString& message) = 0;
+    // Yes/No/Cancel, information, caption "確認": overwrite, skip the track, or stop.
+    virtual TAnswer AskOverwrite(const QString& message) = 0;
+    virtual void Send(unsigned message, int wParam, int lParam) = 0;
+};
+
+QString SkipUnsupportedText(const QString& sourcePath);
+QString SkipCutFailedText(const QString& sourcePath);
+QString OverwriteText(const QString& destination);
+
+// How a build ended: CancelMark when the user stopped it at a prompt, the error
+// message when an error ended it (the error wins).
+struct TBuildOutcome final {
+    bool CancelMark = false;
+    QString ThreadError;
+};
+
+TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, TBuildUser& user);
+
+// base + "/publish_" + yymmdd + "_NN": the first of _01, _02, … that is not an existing folder.
+QString NextFreeFolderName(const QString& baseFolder, const QDate& date);
+
+} // namespace medlark

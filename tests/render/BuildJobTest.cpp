@@ -1,0 +1,307 @@
+#include "render/BuildJob.h"
+
+#include "Fixtures.h"
+#include "model/TrackList.h"
+#include "render/BuildCheck.h"
+#include "render/Mixing.h"
+#include "render/SourceStream.h"
+#include "render/WavOutput.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <utility>
+#include <vector>
+
+using namespace medlark;
+using namespace medlark::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Answers prompts from a script and records everything the job says.
+class ScriptedUser final : public TBuildUser {
+public:
+    std::deque<TAnswer> answers;
+    QStringList prompts;
+    std::vector<std::pair<unsigned, std::pair<int, int>>> messages;
+
+    TAnswer AskSkipUnsupported(const QString& m) override { return Answer(u"unsupported: "_s + m); }
+    TAnswer AskSkipCutFailed(const QString& m) override { return Answer(u"cut: "_s + m); }
+    TAnswer AskOverwrite(const QString& m) override { return Answer(u"overwrite: "_s + m); }
+    void Send(unsigned message, int wParam, int lParam) override { messages.push_back({message, {wParam, lParam}}); }
+
+    std::vector<int> Positions() const
+    {
+        std::vector<int> p;
+        for (const auto& [m, args] : messages)
+            if (m == kMsgProgress)
+                p.push_back(args.first);
+        return p;
+    }
+
+private:
+    TAnswer Answer(const QString& prompt)
+    {
+        prompts << prompt;
+        if (answers.empty())
+            return TAnswer::No;
+        const TAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+PcmBlock ReadWavPcm(const QString& path)
+{
+    const QByteArray bytes = ReadAll(path).mid(kWavHeaderBytes);
+    PcmBlock pcm(static_cast<size_t>(bytes.size()) / 2);
+    std::memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
+    return pcm;
+}
+
+QString NotAudio(const QTemporaryDir& dir)
+{
+    QFile file(dir.filePath(u"broken \"2\".mp3"_s));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not audio at all");
+    return file.fileName();
+}
+
+TBuildOptions MedleyOptions(const QString& output)
+{
+    TBuildOptions o;
+    o.OutputPath = output;
+    o.CrossfadeTime = 1.0;
+    o.BlankHead = 0.5;
+    o.BlankTail = 0.3;
+    o.WriteBookmark = true;
+    o.WriteJson = true;
+    o.Today = QDate(2026, 12, 8);
+    return o;
+}
+
+constexpr std::int64_t kSecond = kPcmRate;
+
+} // namespace
+
+TEST(BuildJob, MedleySkipsAnUnopenableTrackWhenToldTo)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(u"publish_261208_01"_s);
+    const QString source = SignalWav();
+    TrackList list;
+    list.AddTrackFile(source)->SetTimes(1.0, 4.0);
+    list.AddTrackFile(NotAudio(dir))->SetTimes(0, 2);
+    list.AddTrackFile(source)->SetTimes(4.0, 7.0);
+
+    ScriptedUser user;
+    user.answers = {TAnswer::Yes};
+    const QString output = dir.filePath(u"a.wav"_s);
+    const TBuildOutcome outcome = RunBuildJob(MedleyOptions(output), list, user);
+    EXPECT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
+    EXPECT_FALSE(outcome.CancelMark);
+    EXPECT_EQ(user.prompts, QStringList{u"unsupported: 対応していない形式です: broken \"2\".mp3\r\nこのトラックを飛ばして続けますか？"_s});
+    EXPECT_EQ(user.Positions(), (std::vector<int>{0, 1, 1, 3}));
+    for (const auto& [m, args] : user.messages) {
+        if (m == kMsgProgress) {
+            EXPECT_EQ(args.second, 2);
+        }
+    }
+    EXPECT_EQ(user.messages[1], (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {0, 0}}));
+    EXPECT_EQ(user.messages.back(), (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {0, 0}}));
+
+    // Head 0.5 s, 3 s and 3 s overlapped by 1 s, tail 0.3 s.
+    const PcmBlock pcm = ReadWavPcm(output);
+    EXPECT_EQ(FrameCount(pcm), kSecond / 2 + 5 * kSecond + kSecond * 3 / 10);
+    // Away from the fades the medley is the sources' own samples.
+    SourceStream stream = OpenSourceStream(source);
+    PcmBlock original;
+    DecodeSegment(stream, original, 0, 8);
+    EXPECT_EQ(FirstMismatch(pcm, 2 * kSecond, original, 2 * kSecond + kSecond / 2, 1000), -1);
+    EXPECT_EQ(FirstMismatch(pcm, 4 * kSecond, original, 5 * kSecond + kSecond / 2, 1000), -1);
+
+    // Side outputs in the next free publish folder, two entries each.
+    const QString publish = dir.filePath(u"publish_261208_02/"_s);
+    EXPECT_EQ(ReadAll(publish + u"a.txt"_s),
+              "\xEF\xBB\xBF" + u"[0:00:01.000] : signal_8.wav <0:00:01.000～0:00:04.000>\r\n"
+                               u"[0:00:04.000] : signal_8.wav <0:00:04.000～0:00:07.000>\r\n"_s.toUtf8());
+    const QByteArray json = ReadAll(publish + u"a.json"_s);
+    EXPECT_TRUE(json.contains("\"absbegin\":\"3.50\",")) << json.constData();   // where the first segment ends
+    EXPECT_TRUE(json.contains("\"absduration\":\"3.00\","));
+    EXPECT_EQ(json.count("\"track\""), 2);
+}
+
+TEST(BuildJob, MedleyStoppedAtAPromptIsStillFinished)
+{
+    QTemporaryDir dir;
+    const QString source = SignalWav();
+    TrackList list;
+    list.AddTrackFile(source)->SetTimes(1.0, 3.0);
+    list.AddTrackFile(source)->SetTimes(8.5, 9.0);   // beyond the end: nothing to cut
+    list.AddTrackFile(source)->SetTimes(4.0, 7.0);
+
+    ScriptedUser user;
+    user.answers = {TAnswer::No};
+    const QString output = dir.filePath(u"b.wav"_s);
+    const TBuildOutcome outcome = RunBuildJob(MedleyOptions(output), list, user);
+    EXPECT_TRUE(outcome.ThreadError.isEmpty());
+    EXPECT_TRUE(outcome.CancelMark);
+    ASSERT_EQ(user.prompts.size(), 1);
+    EXPECT_TRUE(user.prompts[0].startsWith(u"cut: 音源から切り出しできませんました: signal_8.wav"_s));
+    EXPECT_EQ(user.Positions(), (std::vector<int>{0, 1}));
+
+    // Track 1 whole (its fade-out is kept), then the tail.
+    const QByteArray wav = ReadAll(output);
+    EXPECT_EQ(wav.size(), kWavHeaderBytes + (kSecond / 2 + 2 * kSecond + kSecond * 3 / 10) * 4);
+    const QString publish = dir.filePath(u"publish_261208_01/"_s);
+    EXPECT_EQ(ReadAll(publish + u"b.json"_s).count("\"track\""), 1);
+    EXPECT_EQ(ReadAll(publish + u"b.txt"_s).count("\r\n"), 1);
+}
+
+TEST(BuildJob, EveryTrackSkippedLeavesBlanksAndEmptySideOutputs)
+{
+    QTemporaryDir dir;
+    TrackList list;
+    list.AddTrackFile(NotAudio(dir))->SetTimes(0, 2);
+    ScriptedUser user;
+    user.answers = {TAnswer::Yes};
+    const QString output = dir.filePath(u"mix.final.wav"_s);
+    EXPECT_FALSE(RunBuildJob(MedleyOptions(output), list, user).CancelMark);
+    EXPECT_EQ(ReadAll(output).size(), kWavHeaderBytes + (kSecond / 2 + kSecond * 3 / 10) * 4);
+    const QString publish = dir.filePath(u"publish_261208_01/"_s);
+    EXPECT_EQ(ReadAll(publish + u"mix.final.txt"_s), QByteArray("\xEF\xBB\xBF"));
+    EXPECT_EQ(ReadAll(publish + u"mix.final.json"_s), QByteArray("\xEF\xBB\xBF[\r\n]\r\n"));
+
+    // With every side output off no publish folder is made.
+    TBuildOptions quiet = MedleyOptions(dir.filePath(u"quiet.wav"_s));
+    quiet.WriteBookmark = quiet.WriteJson = false;
+    quiet.Today = QDate(2027, 1, 2);
+    RunBuildJob(quiet, list, user);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(u"publish_270102_01"_s)));
+}
+
+TEST(BuildJob, ErrorsEndTheBuildWithTheirMessage)
+{
+    QTemporaryDir dir;
+    TrackList list;
+    list.AddTrackFile(SignalWav())->SetTimes(1, 2);
+    ScriptedUser user;
+    const QString output = dir.filePath(u"no folder/x.wav"_s);
+    const TBuildOutcome outcome = RunBuildJob(MedleyOptions(output), list, user);
+    EXPECT_TRUE(outcome.ThreadError.startsWith(u"ファイル \""_s + output + u"\" を作成できません。"_s))
+        << outcome.ThreadError.toStdString();
+    EXPECT_TRUE(user.messages.empty());   // ended before the first track
+}
+
+TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
+{
+    QTemporaryDir dir;
+    const QString source = SignalWav();
+    TrackList list;
+    list.AddTrackFile(source)->SetTimes(1.0, 2.0);
+    list.AddTrackFile(source)->SetTimes(2.0, 2.5);
+    list.AddTrackFile(source)->SetTimes(3.0, 3.5);
+    {
+        QFile existing(dir.filePath(u"Track_02.wav"_s));
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("keep me");
+    }
+    TBuildOptions options;
+    options.Mode = cfmSingle;
+    options.OutputPath = dir.path();
+    options.CrossfadeTime = 0.1;
+    options.BlankHead = 1.0;
+    options.BlankTail = 1.0;
+    options.WriteBookmark = false;
+    options.Today = QDate(2026, 12, 8);
+
+    ScriptedUser user;
+    user.answers = {TAnswer::No};
+    TBuildOutcome outcome = RunBuildJob(options, list, user);
+    EXPECT_FALSE(outcome.CancelMark);
+    EXPECT_EQ(user.prompts, QStringList{u"overwrite: Track_02.wavは既に存在します。上書きしますか？"_s});
+    EXPECT_EQ(user.Positions(), (std::vector<int>{0, 0, 1, 2}));
+    EXPECT_EQ(ReadAll(dir.filePath(u"Track_02.wav"_s)), QByteArray("keep me"));
+    const QByteArray first = ReadAll(dir.filePath(u"Track_01.wav"_s));
+    ASSERT_EQ(first.size(), 529244);   // 1 s of audio between 1 s blanks
+    EXPECT_EQ(ReadAll(dir.filePath(u"Track_03.wav"_s)).size(), kWavHeaderBytes + (2 * kSecond + kSecond / 2) * 4);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(u"publish_261208_01"_s)));
+
+    // The track is faded in over 0.1 s: silent first frame, whole samples after the fade.
+    const PcmBlock pcm = ReadWavPcm(dir.filePath(u"Track_01.wav"_s));
+    SourceStream stream = OpenSourceStream(source);
+    PcmBlock original;
+    DecodeSegment(stream, original, 1.0, 2.0);
+    EXPECT_EQ(pcm[static_cast<size_t>(2 * kSecond)], 0);
+    EXPECT_EQ(FirstMismatch(pcm, kSecond + 5000, original, 5000, 30000), -1);
+
+    // Cancel stops the build after track 1.
+    user = ScriptedUser();
+    user.answers = {TAnswer::Cancel};
+    outcome = RunBuildJob(options, list, user);
+    EXPECT_TRUE(outcome.CancelMark);
+    EXPECT_EQ(user.Positions(), (std::vector<int>{0}));
+
+    // An empty list writes nothing and completes.
+    user = ScriptedUser();
+    QTemporaryDir empty;
+    options.OutputPath = empty.path();
+    outcome = RunBuildJob(options, TrackList(), user);
+    EXPECT_FALSE(outcome.CancelMark);
+    EXPECT_TRUE(outcome.ThreadError.isEmpty());
+    EXPECT_TRUE(QDir(empty.path()).isEmpty());
+}
+
+TEST(BuildJob, PublishFolderNamesAndManyTrackNumbers)
+{
+    QTemporaryDir dir;
+    const QDate day(2026, 12, 8);
+    EXPECT_EQ(NextFreeFolderName(dir.path(), day), dir.path() + u"/publish_261208_01"_s);
+    for (int i = 1; i <= 99; ++i)
+        QDir(dir.path()).mkdir(QString::asprintf("publish_261208_%02d", i));
+    EXPECT_EQ(NextFreeFolderName(dir.path(), day), dir.path() + u"/publish_261208_100"_s);
+    QFile file(dir.path() + u"/publish_261208_100"_s);   // a file of that name is no folder
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    EXPECT_EQ(NextFreeFolderName(dir.path(), day), dir.path() + u"/publish_261208_100"_s);
+}
+
+TEST(BuildCheck, LinesForEveryProblemInListOrder)
+{
+    QTemporaryDir dir;
+    const QString path = SignalWav();
+    TrackList list;
+    list.AddTrackFile(path);                          // 1: neither time
+    list.AddTrackFile(path)->SetTimes(10, 8);         // 2: reversed and short
+    list.AddTrackFile(path)->SetTimes(-1, 5);         // 3: no in point
+    list.AddTrackFile(path)->SetTimes(5, -1);         // 4: no out point
+    list.AddTrackFile(path)->SetTimes(1, 4);          // 5: exactly half the crossfade
+    list.AddTrackFile(path)->SetTimes(1, 4.01);       // 6: fine
+    const QStringList lines = ValidateTracks(list, u" 6 "_s);
+    EXPECT_EQ(lines, (QStringList{u"1番目のトラックの時間設定が未定義です"_s, u"2番目のトラックの時間設定が不正です"_s,
+                                  u"2番目のトラックの時間設定が短すぎます"_s, u"3番目のトラックの開始時間が未設定です"_s,
+                                  u"4番目のトラックの終了時間が未設定です"_s, u"5番目のトラックの時間設定が短すぎます"_s}));
+    EXPECT_EQ(ValidationMessage(lines.mid(0, 2)),
+              u"◇問題が見つかりました。修正して再試行してください。\r\n\r\n1番目のトラックの時間設定が未定義です\r\n"
+              u"2番目のトラックの時間設定が不正です\r\n"_s);
+
+    // A crossfade that is no whole number: only practically equal times are too short.
+    TrackList other;
+    other.AddTrackFile(path)->SetTimes(2, 2.5);
+    other.AddTrackFile(path)->SetTimes(3, 3);
+    other.AddTrackFile(path)->SetTimes(1e6, 1e6 + 1e-9);
+    EXPECT_EQ(ValidateTracks(other, u"6.5"_s), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
+    EXPECT_EQ(ValidateTracks(other, u""_s), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
+    EXPECT_EQ(NoTracksMessage(), u"1つ以上のトラックが必要です。");
+}
