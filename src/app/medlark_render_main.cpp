@@ -1,0 +1,278 @@
+// medlark-render: builds a medley (or single-mode track files) from a project
+// file without the desktop window, with the same build job.
+//
+// Exit status: 0 done, 3 stopped at a prompt, 1 error or failed check, 2 bad usage.
+
+#include "model/Error.h"
+#include "model/NumberText.h"
+#include "model/ProjectFile.h"
+#include "model/Settings.h"
+#include "model/TrackList.h"
+#include "render/BuildCheck.h"
+#include "render/BuildJob.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+using namespace medlark;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 3;
+
+void Print(std::FILE* to, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
+    std::fflush(to);
+}
+
+// Windows line breaks of the system's texts become plain ones on a terminal.
+QString Plain(QString text)
+{
+    return text.replace(u"\r\n"_s, u"\n"_s);
+}
+
+class CommandLineUser final : public TBuildUser {
+public:
+    std::optional<TAnswer> onProblem;
+    std::optional<TAnswer> onOverwrite;
+
+    TAnswer AskSkipUnsupported(const QString& message) override { return Ask(message, onProblem, false); }
+    TAnswer AskSkipCutFailed(const QString& message) override { return Ask(message, onProblem, false); }
+    TAnswer AskOverwrite(const QString& message) override { return Ask(message, onOverwrite, true); }
+
+    void Send(unsigned message, int wParam, int lParam) override
+    {
+        if (message == kMsgEncoding) {
+            encoding_ = wParam != 0;
+        } else if (message == kMsgProgress) {
+            position_ = wParam;
+            last_ = lParam;
+        }
+        DrawBar();
+    }
+
+    void EndBar()
+    {
+        if (barShown_)
+            Print(stderr, u"\n"_s);
+        barShown_ = false;
+    }
+
+private:
+    TAnswer Ask(const QString& message, const std::optional<TAnswer>& preset, bool withCancel)
+    {
+        EndBar();
+        Print(stderr, Plain(message) + u"\n"_s);
+        if (preset) {
+            Print(stderr, preset == TAnswer::Yes ? u"-> yes\n"_s : preset == TAnswer::No ? u"-> no\n"_s : u"-> cancel\n"_s);
+            return *preset;
+        }
+        const TAnswer stop = withCancel ? TAnswer::Cancel : TAnswer::No;
+        if (!isatty(STDIN_FILENO)) {
+            Print(stderr, withCancel ? u"-> cancel (no terminal to ask)\n"_s : u"-> no (no terminal to ask)\n"_s);
+            return stop;
+        }
+        for (;;) {
+            Print(stderr, withCancel ? u"[y]es / [n]o / [c]ancel: "_s : u"[y]es / [n]o: "_s);
+            char line[64] = {};
+            if (std::fgets(line, sizeof line, stdin) == nullptr)
+                return stop;
+            switch (line[0]) {
+            case 'y': case 'Y': return TAnswer::Yes;
+            case 'n': case 'N': return TAnswer::No;
+            case 'c': case 'C': if (withCancel) return TAnswer::Cancel; break;
+            default: break;
+            }
+        }
+    }
+
+    void DrawBar()
+    {
+        if (!isatty(STDERR_FILENO) || last_ < 0)
+            return;
+        constexpr int width = 30;
+        const int total = last_ + 1;
+        const int filled = total > 0 ? width * std::min(position_, total) / total : width;
+        QString bar = u"\r["_s + QString(filled, u'#') + QString(width - filled, u' ') + u"] "_s
+                    + QString::number(std::min(position_, total)) + u'/' + QString::number(total);
+        if (encoding_)
+            bar += u"  + Encoding now."_s;
+        Print(stderr, bar + u"\x1b[K"_s);
+        barShown_ = true;
+    }
+
+    int position_ = 0;
+    int last_ = -1;
+    bool encoding_ = false;
+    bool barShown_ = false;
+};
+
+struct Usage {
+    QString message;
+};
+
+double SecondsOption(const QCommandLineParser& parser, const QString& name, double low, double high)
+{
+    const auto value = ParseNumber(parser.value(name));
+    if (!value || *value < low || *value > high)
+        throw Usage{u"--%1: a number of seconds from %2 to %3 is needed, not \"%4\""_s.arg(
+            name, FormatNumber(low), FormatNumber(high), parser.value(name))};
+    return *value;
+}
+
+TAnswer AnswerOption(const QCommandLineParser& parser, const QString& name, const QStringList& words)
+{
+    const QString value = parser.value(name).toLower();
+    static const TAnswer answers[] = {TAnswer::Yes, TAnswer::No, TAnswer::Cancel};
+    for (int i = 0; i < words.size(); ++i)
+        if (value == words[i])
+            return answers[i];
+    throw Usage{u"--%1: one of %2 is needed, not \"%3\""_s.arg(name, words.join(u", "_s), parser.value(name))};
+}
+
+int Run(QCoreApplication& app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Builds a medley WAV (or, with --single, one faded WAV per track) from a Medlark project file.\n"
+        "Options default to the settings file's values, as the desktop program would build.\n"
+        "Exit status: 0 done, 3 stopped at a prompt, 1 error or failed check, 2 bad usage."_s);
+    parser.addPositionalArgument(u"PROJECT"_s, u"the project file (.mlkd)"_s);
+    parser.addPositionalArgument(u"OUTPUT"_s, u"the medley WAV file, or with --single the output folder"_s);
+    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help."_s);
+    const QCommandLineOption version(u"version"_s, u"Show the version."_s);
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOptions({
+        {u"single"_s, u"Single mode: one faded file per track (Track_01.wav …) in OUTPUT."_s},
+        {u"crossfade"_s, u"Crossfade time, 0.1 to 65535 seconds."_s, u"SECONDS"_s},
+        {u"envelope"_s, u"Fade curve: linear or sine."_s, u"linear|sine"_s},
+        {u"head"_s, u"Blank before the audio, 0 to 10 seconds."_s, u"SECONDS"_s},
+        {u"tail"_s, u"Blank after the audio, 0 to 10 seconds."_s, u"SECONDS"_s},
+        {u"bookmark"_s, u"Write the bookmark text (medley)."_s},
+        {u"no-bookmark"_s, u"Do not write the bookmark text."_s},
+        {u"json"_s, u"Write the JSON track map (medley)."_s},
+        {u"no-json"_s, u"Do not write the JSON track map."_s},
+        {u"settings"_s, u"Settings file to take the defaults from (config.ini)."_s, u"FILE"_s},
+        {u"on-problem"_s, u"Answer for a track that cannot be opened or cut: skip or stop."_s, u"skip|stop"_s},
+        {u"overwrite"_s, u"Single mode, answer for an existing track file: yes, no or cancel."_s, u"yes|no|cancel"_s},
+    });
+    if (!parser.parse(app.arguments()))
+        throw Usage{parser.errorText()};
+    if (parser.isSet(help)) {
+        Print(stdout, parser.helpText());
+        return kExitDone;
+    }
+    if (parser.isSet(version)) {
+        Print(stdout, u"medlark-render "_s + QCoreApplication::applicationVersion() + u"\n"_s);
+        return kExitDone;
+    }
+    const QStringList args = parser.positionalArguments();
+    if (args.size() != 2)
+        throw Usage{u"a project file and an output are needed"_s};
+    if (parser.isSet(u"bookmark"_s) && parser.isSet(u"no-bookmark"_s))
+        throw Usage{u"--bookmark and --no-bookmark exclude each other"_s};
+    if (parser.isSet(u"json"_s) && parser.isSet(u"no-json"_s))
+        throw Usage{u"--json and --no-json exclude each other"_s};
+
+    TSettings settings;
+    if (parser.isSet(u"settings"_s)) {
+        const QString path = parser.value(u"settings"_s);
+        if (!QFileInfo(path).isFile())
+            throw Error(OpenFileError(path, u"No such file"_s));
+        LoadSettings(settings, path);
+    } else {
+        LoadSettings(settings, SettingsFilePath());
+    }
+
+    TBuildOptions options;
+    options.Mode = settings.SingleMode() || parser.isSet(u"single"_s) ? cfmSingle : cfmMixed;
+    options.CrossfadeTime = settings.CrossDuration;
+    options.EnvelopeType = settings.EnvelopeType;
+    options.BlankHead = settings.BlankDurationHead;
+    options.BlankTail = settings.BlankDurationTail;
+    options.WriteBookmark = settings.WriteDetailText;
+    options.WriteJson = settings.WriteJsonFile;
+    options.WriteHtml = settings.ExportHTMLs;
+    if (parser.isSet(u"crossfade"_s))
+        options.CrossfadeTime = SecondsOption(parser, u"crossfade"_s, 0.1, 65535);
+    if (parser.isSet(u"head"_s))
+        options.BlankHead = SecondsOption(parser, u"head"_s, 0, 10);
+    if (parser.isSet(u"tail"_s))
+        options.BlankTail = SecondsOption(parser, u"tail"_s, 0, 10);
+    if (parser.isSet(u"envelope"_s))
+        options.EnvelopeType = AnswerOption(parser, u"envelope"_s, {u"linear"_s, u"sine"_s}) == TAnswer::Yes ? 0 : 1;
+    if (parser.isSet(u"bookmark"_s) || parser.isSet(u"no-bookmark"_s))
+        options.WriteBookmark = parser.isSet(u"bookmark"_s);
+    if (parser.isSet(u"json"_s) || parser.isSet(u"no-json"_s))
+        options.WriteJson = parser.isSet(u"json"_s);
+
+    CommandLineUser user;
+    if (parser.isSet(u"on-problem"_s))
+        user.onProblem = AnswerOption(parser, u"on-problem"_s, {u"skip"_s, u"stop"_s});
+    if (parser.isSet(u"overwrite"_s))
+        user.onOverwrite = AnswerOption(parser, u"overwrite"_s, {u"yes"_s, u"no"_s, u"cancel"_s});
+
+    const QString project = args[0];
+    if (!QFileInfo(project).isFile())
+        throw Error(OpenFileError(project, u"No such file"_s));
+    TrackList list;
+    LoadProject(list, project);
+
+    if (options.Mode == cfmMixed && list.Count() == 0) {
+        Print(stderr, NoTracksMessage() + u"\n"_s);
+        return kExitError;
+    }
+    const QStringList problems = ValidateTracks(list, FormatNumber(options.CrossfadeTime));
+    if (!problems.isEmpty()) {
+        Print(stderr, Plain(ValidationMessage(problems)));
+        return kExitError;
+    }
+
+    options.OutputPath = QFileInfo(args[1]).absoluteFilePath();
+    if (options.Mode == cfmSingle)
+        QDir().mkpath(options.OutputPath);
+
+    const TBuildOutcome outcome = RunBuildJob(options, list, user);
+    user.EndBar();
+    if (!outcome.ThreadError.isEmpty()) {
+        Print(stderr, Plain(outcome.ThreadError) + u"\n"_s);
+        return kExitError;
+    }
+    if (outcome.CancelMark) {
+        Print(stdout, u"途中終了しました。\n"_s);
+        return kExitStopped;
+    }
+    Print(stdout, u"完了しました。\n"_s);
+    return kExitDone;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"medlark-render"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
+    try {
+        return Run(app);
+    } catch (const Usage& usage) {
+        Print(stderr, u"medlark-render: "_s + usage.message + u"\nTry 'medlark-render --help'.\n"_s);
+        return kExitUsage;
+    } catch (const Error& e) {
+        Print(stderr, Plain(e.Message()) + u"\n"_s);
+        return kExitError;
+    }
+}

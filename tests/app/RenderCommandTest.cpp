@@ -1,0 +1,202 @@
+// medlark-render run as a user runs it, on files made here.
+
+#include "model/ProjectFile.h"
+#include "model/TrackList.h"
+#include "render/PcmBlock.h"
+#include "render/WavOutput.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace medlark;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class RenderCommand : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        tone_ = WriteTone(u"tone.wav"_s, 6.0);
+        settings_ = Path(u"config.ini"_s);
+        WriteSettings(u"[General]\r\nCrossDuration=1\r\nBlankDurationHead=0.5\r\nBlankDurationTail=0.5\r\n"
+                      u"WriteDetailText=1\r\nWriteJsonFile=1\r\n"_s);
+    }
+
+    QString Path(const QString& name) const { return dir_.filePath(name); }
+
+    QString WriteTone(const QString& name, double seconds) const
+    {
+        const auto frames = static_cast<std::int64_t>(seconds * kPcmRate);
+        PcmBlock pcm(static_cast<size_t>(frames) * 2);
+        for (std::int64_t i = 0; i < frames; ++i)
+            pcm[static_cast<size_t>(2 * i)] = pcm[static_cast<size_t>(2 * i + 1)] =
+                static_cast<std::int16_t>(8000 * std::sin(static_cast<double>(i) * 0.05));
+        OutputFile file = CreateOutputFile(Path(name));
+        WriteHeader(file);
+        file.Write(pcm.data(), ByteCount(pcm));
+        FinishWav(file);
+        return Path(name);
+    }
+
+    void WriteSettings(const QString& text) const
+    {
+        QFile file(settings_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE).encode(text));
+    }
+
+    QString Project(const std::vector<std::tuple<QString, double, double>>& tracks) const
+    {
+        TrackList list;
+        for (const auto& [path, in, out] : tracks) {
+            TrackEntry* entry = list.AddTrackFile(path);
+            EXPECT_NE(entry, nullptr);
+            entry->SetTimes(in, out);
+        }
+        const QString project = Path(u"set.mlkd"_s);
+        SaveProject(list, project);
+        return project;
+    }
+
+    Result Run(QStringList args) const
+    {
+        QProcess process;
+        process.setWorkingDirectory(dir_.path());
+        process.setStandardInputFile(QProcess::nullDevice());
+        args.prepend(settings_);
+        args.prepend(u"--settings"_s);
+        process.start(QStringLiteral(MEDLARK_RENDER_EXE), args);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    static qint64 Size(const QString& path) { return QFileInfo(path).size(); }
+
+    QTemporaryDir dir_;
+    QString tone_;
+    QString settings_;
+};
+
+} // namespace
+
+TEST_F(RenderCommand, BuildsAMedleyWithItsSideOutputs)
+{
+    const QString project = Project({{tone_, 1.0, 3.0}, {tone_, 2.0, 5.0}});
+    const Result r = Run({project, u"mix.wav"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, u"完了しました。\n");
+    // 0.5 + 2 + 3 - 1 + 0.5 seconds.
+    EXPECT_EQ(Size(Path(u"mix.wav"_s)), kWavHeaderBytes + 5 * kPcmBytesPerSecond);
+    const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(publish.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(Path(publish[0] + u"/mix.txt"_s)));
+    EXPECT_TRUE(QFileInfo::exists(Path(publish[0] + u"/mix.json"_s)));
+
+    // Flags override the settings file.
+    const Result plain = Run({u"--no-json"_s, u"--no-bookmark"_s, u"--crossfade"_s, u"0.5"_s, u"--head"_s, u"0"_s,
+                              u"--tail"_s, u"0"_s, u"--envelope"_s, u"sine"_s, project, u"plain.wav"_s});
+    EXPECT_EQ(plain.exitCode, 0) << plain.err.toStdString();
+    EXPECT_EQ(Size(Path(u"plain.wav"_s)), kWavHeaderBytes + kPcmBytesPerSecond * 9 / 2);
+    EXPECT_EQ(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).size(), 1);
+}
+
+TEST_F(RenderCommand, ProblemsAreAnsweredByFlagOrStopTheBuild)
+{
+    QFile broken(Path(u"broken.mp3"_s));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("no audio here");
+    broken.close();
+    const QString project = Project({{tone_, 1.0, 3.0}, {broken.fileName(), 0, 2}, {tone_, 2.0, 4.0}});
+
+    const Result stopped = Run({project, u"stopped.wav"_s});   // no terminal, no flag: stop
+    EXPECT_EQ(stopped.exitCode, 3);
+    EXPECT_EQ(stopped.out, u"途中終了しました。\n");
+    EXPECT_TRUE(stopped.err.contains(u"対応していない形式です: broken.mp3\nこのトラックを飛ばして続けますか？"_s))
+        << stopped.err.toStdString();
+    EXPECT_EQ(Size(Path(u"stopped.wav"_s)), kWavHeaderBytes + 3 * kPcmBytesPerSecond);
+
+    const Result skipped = Run({u"--on-problem"_s, u"skip"_s, project, u"skipped.wav"_s});
+    EXPECT_EQ(skipped.exitCode, 0);
+    EXPECT_EQ(Size(Path(u"skipped.wav"_s)), kWavHeaderBytes + 4 * kPcmBytesPerSecond);
+}
+
+TEST_F(RenderCommand, SingleModeAsksBeforeOverwriting)
+{
+    const QString project = Project({{tone_, 1.0, 2.0}, {tone_, 3.0, 4.5}});
+    const QString out = Path(u"tracks"_s);
+    Result r = Run({u"--single"_s, project, out});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Size(out + u"/Track_01.wav"_s), kWavHeaderBytes + 2 * kPcmBytesPerSecond);
+    EXPECT_EQ(Size(out + u"/Track_02.wav"_s), kWavHeaderBytes + kPcmBytesPerSecond * 5 / 2);
+
+    QFile::resize(out + u"/Track_01.wav"_s, 100);
+    r = Run({u"--single"_s, u"--overwrite"_s, u"no"_s, project, out});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Size(out + u"/Track_01.wav"_s), 100);
+    r = Run({u"--single"_s, project, out});   // nobody to ask: cancel
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(Size(out + u"/Track_01.wav"_s), 100);
+    r = Run({u"--single"_s, u"--overwrite"_s, u"yes"_s, project, out});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Size(out + u"/Track_01.wav"_s), kWavHeaderBytes + 2 * kPcmBytesPerSecond);
+
+    // The settings file's mode is the default.
+    WriteSettings(u"[General]\r\nCrossTypeB=1\r\nCrossDuration=1\r\nBlankDurationHead=0\r\nBlankDurationTail=0\r\n"_s);
+    r = Run({u"--overwrite"_s, u"yes"_s, project, out});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Size(out + u"/Track_02.wav"_s), kWavHeaderBytes + kPcmBytesPerSecond * 3 / 2);
+}
+
+TEST_F(RenderCommand, ChecksErrorsAndUsage)
+{
+    const QString bad = Project({{tone_, -1, -1}, {tone_, 3, 2}});
+    Result r = Run({bad, u"x.wav"_s});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, u"◇問題が見つかりました。修正して再試行してください。\n\n1番目のトラックの時間設定が未定義です\n"
+                     u"2番目のトラックの時間設定が不正です\n"_s);
+    EXPECT_FALSE(QFileInfo::exists(Path(u"x.wav"_s)));
+
+    const QString empty = Project({});
+    r = Run({empty, u"x.wav"_s});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, u"1つ以上のトラックが必要です。\n");
+    EXPECT_EQ(Run({u"--single"_s, empty, Path(u"none"_s)}).exitCode, 0);   // single mode goes on with none
+
+    const QString good = Project({{tone_, 1.0, 3.0}});
+    r = Run({good, Path(u"missing/folder/x.wav"_s)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(u"を作成できません。"_s)) << r.err.toStdString();
+    EXPECT_EQ(Run({Path(u"nothing.mlkd"_s), u"x.wav"_s}).exitCode, 1);
+
+    for (const QStringList& args : {QStringList{good}, QStringList{u"--bogus"_s, good, u"x.wav"_s},
+                                    QStringList{u"--crossfade"_s, u"0"_s, good, u"x.wav"_s},
+                                    QStringList{u"--head"_s, u"abc"_s, good, u"x.wav"_s},
+                                    QStringList{u"--envelope"_s, u"square"_s, good, u"x.wav"_s},
+                                    QStringList{u"--on-problem"_s, u"maybe"_s, good, u"x.wav"_s},
+                                    QStringList{u"--json"_s, u"--no-json"_s, good, u"x.wav"_s}}) {
+        r = Run(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(r.err.contains(u"--help"_s));
+    }
+    r = Run({u"--help"_s});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(u"--on-problem"_s));
+    r = Run({u"--version"_s});
+    EXPECT_EQ(r.out, u"medlark-render 1.071\n");
+}
