@@ -3,8 +3,8 @@
 #include "model/Error.h"
 #include "model/TrackList.h"
 #include "outputs/TrackMarks.h"
+#include "render/DecodeAhead.h"
 #include "render/Mixing.h"
-#include "render/SourceStream.h"
 #include "render/WavOutput.h"
 
 #include <QDir>
@@ -89,17 +89,34 @@ public:
     bool Cancelled() const { return cancelMark_; }
 
 private:
-    // Opens and decodes entry i into segment_; false when the track is skipped
-    // or the build stopped (cancelMark_ then set).
-    bool Decode(int i)
+    // The next entry's segment from the decoding thread: true with the whole
+    // segment in segment_ (single mode) or streamed into the mixer (medley);
+    // false when the track is skipped or the build stopped (cancelMark_ then set).
+    bool Take(int i, TDecodeAhead& ahead, TMedleyMixer* mixer)
     {
         const TrackEntry& entry = list_.At(i);
-        SourceStream source = OpenSourceStream(entry.SourcePath);
-        if (!source)
+        TDecodeAhead::Piece piece = ahead.Next();
+        if (piece.kind == TDecodeAhead::Piece::Unsupported)
             return Skip(i, user_.AskSkipUnsupported(SkipUnsupportedText(entry.SourcePath)));
+        bool begun = false;
         segment_.clear();
-        if (DecodeSegment(source, segment_, entry.Times.StartTime, entry.Times.EndTime) <= 0)
+        for (; piece.kind == TDecodeAhead::Piece::Audio; piece = ahead.Next()) {
+            if (mixer == nullptr) {
+                segment_.insert(segment_.end(), piece.pcm.begin(), piece.pcm.end());
+            } else {
+                if (!begun)
+                    mixer->Begin();
+                begun = true;
+                mixer->Push(piece.pcm.data(), FrameCount(piece.pcm));
+            }
+            ahead.Recycle(std::move(piece.pcm));
+        }
+        if (piece.kind == TDecodeAhead::Piece::Failed)
+            throw Error(piece.error);
+        if (!begun && piece.result <= 0)
             return Skip(i, user_.AskSkipCutFailed(SkipCutFailedText(entry.SourcePath)));
+        if (mixer != nullptr && !begun)
+            mixer->Begin();
         return true;
     }
 
@@ -118,19 +135,20 @@ private:
         WriteHeader(file);
         WriteSilence(file, options_.BlankHead);
         TMedleyMixer mixer(file, crossfade_.Time, options_.EnvelopeType);
+        TDecodeAhead ahead(list_);
 
         for (int i = 0; i <= list_.Count() - 1 && !cancelMark_; ++i) {
-            if (!Decode(i))
+            // The medley's length before this segment: where the previous fade-out ends.
+            const std::int64_t written = file.Length() - kWavHeaderBytes;
+            if (!Take(i, ahead, &mixer))
                 continue;
-            const std::int64_t x = mixer.FadeIn(segment_);
+            const std::int64_t bytes = mixer.End();
             const TrackEntry& entry = list_.At(i);
-            const TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime,
-                                  file.Length() - kWavHeaderBytes, ByteCount(segment_)};
+            const TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime, written, bytes};
             if (options_.WriteBookmark)
                 bookmark_.Add(mark);
             if (writeJson_)
                 json_.Add(mark);
-            mixer.MixAndPlace(segment_, x);
             user_.Send(kMsgProgress, i + 1, list_.Count() - 1);
         }
 
@@ -152,8 +170,9 @@ private:
     void RunSingle()
     {
         const QString folder = QDir::cleanPath(options_.OutputPath);
+        TDecodeAhead ahead(list_);
         for (int i = 0; i <= list_.Count() - 1; ++i) {
-            if (!Decode(i)) {
+            if (!Take(i, ahead, nullptr)) {
                 if (cancelMark_)
                     return;
                 continue;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <vector>
 
 namespace medlark {
 
@@ -16,10 +17,13 @@ namespace {
 
 constexpr long double kPi = std::numbers::pi_v<long double>;
 
-// One sample times a gain, in extended precision.
-inline std::int16_t Scale(std::int16_t sample, double gain)
+// A sample times a gain, the product in extended precision, rounded to the
+// nearest integer (halves to even: the thread's rounding mode) by one fistp.
+// With gains within 0 … 1 the result fits 16 bits; the clamp guards the rest.
+[[gnu::always_inline]] inline std::int16_t Scale(std::int16_t sample, double gain)
 {
-    return ClampSample(static_cast<long double>(sample) * gain);
+    const long r = std::lrint(static_cast<long double>(sample) * gain);
+    return static_cast<std::int16_t>(std::clamp<long>(r, -32768, 32767));
 }
 
 void ScaleFrame(PcmBlock& pcm, std::int64_t frame, double gain)
@@ -45,6 +49,47 @@ long double Ratio(std::int64_t i, std::int64_t x)
         throw Error(QStringLiteral("不正な浮動小数点演算です。"));
     return static_cast<long double>(i) / static_cast<long double>(x - 1);
 }
+
+// The gains of a fade over x frames. A build fades every full-length segment
+// over the same x, so the last table is kept (one per thread); fades longer than
+// kMaxTable frames compute their gains frame by frame instead.
+constexpr std::int64_t kMaxTable = 1 << 21;
+
+class FadeGains final {
+public:
+    FadeGains(std::int64_t x, int envelope) : x_(x), envelope_(envelope)
+    {
+        if (x > kMaxTable)
+            return;
+        thread_local Table table;
+        if (table.x != x || table.envelope != envelope) {
+            table.x = -1;
+            table.in.resize(static_cast<size_t>(x));
+            table.out.resize(static_cast<size_t>(x));
+            for (std::int64_t i = 0; i < x; ++i) {
+                table.in[static_cast<size_t>(i)] = FadeInGain(i, x, envelope);
+                table.out[static_cast<size_t>(i)] = FadeOutGain(i, x, envelope);
+            }
+            table.x = x;
+            table.envelope = envelope;
+        }
+        table_ = &table;
+    }
+
+    double In(std::int64_t i) const { return table_ ? table_->in[static_cast<size_t>(i)] : FadeInGain(i, x_, envelope_); }
+    double Out(std::int64_t i) const { return table_ ? table_->out[static_cast<size_t>(i)] : FadeOutGain(i, x_, envelope_); }
+
+private:
+    struct Table {
+        std::int64_t x = -1;
+        int envelope = 0;
+        std::vector<double> in;
+        std::vector<double> out;
+    };
+    std::int64_t x_;
+    int envelope_;
+    const Table* table_ = nullptr;
+};
 
 } // namespace
 
@@ -92,27 +137,29 @@ double FadeOutGain(std::int64_t i, std::int64_t x, int envelope)
 
 std::int16_t ClampSample(long double value)
 {
-    const long double r = std::nearbyint(value);   // the thread's rounding: nearest, halves to even
-    if (!(r >= -32768.0L))
+    // The thread's rounding mode: nearest, halves to even (one fistp, this
+    // file being built without errno for the maths functions).
+    if (!(value > -40000.0L))
         return std::numeric_limits<std::int16_t>::min();
-    if (r > 32767.0L)
+    if (value > 40000.0L)
         return std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(r);
+    return static_cast<std::int16_t>(std::clamp<long>(std::lrint(value), -32768, 32767));
 }
 
 void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope)
 {
-    const std::int64_t n = FrameCount(segment);
-    for (std::int64_t j = 0; j < x && j < n; ++j)
-        ScaleFrame(segment, j, FadeInGain(j, x, envelope));
+    const FadeGains gains(x, envelope);
+    const std::int64_t n = std::min(x, FrameCount(segment));
+    for (std::int64_t j = 0; j < n; ++j)
+        ScaleFrame(segment, j, gains.In(j));
 }
 
 void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope)
 {
+    const FadeGains gains(x, envelope);
     const std::int64_t n = FrameCount(segment);
-    for (std::int64_t k = 0; k < x; ++k)
-        if (n - x + k >= 0)
-            ScaleFrame(segment, n - x + k, FadeOutGain(k, x, envelope));
+    for (std::int64_t k = std::max<std::int64_t>(0, x - n); k < x; ++k)
+        ScaleFrame(segment, n - x + k, gains.Out(k));
 }
 
 void AddTail(PcmBlock& segment, const PcmBlock& tail)
@@ -131,36 +178,91 @@ void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, Pcm
 }
 
 TMedleyMixer::TMedleyMixer(OutputFile& file, double crossfadeTime, int envelope)
-    : file_(file), crossfadeTime_(crossfadeTime), envelope_(envelope)
+    : file_(file), crossfadeTime_(crossfadeTime),
+      crossfadeFrames_(SetCrossfadeTime(crossfadeTime).Bytes / kPcmFrameBytes), envelope_(envelope)
 {
 }
 
-std::int64_t TMedleyMixer::FadeIn(PcmBlock& segment)
+void TMedleyMixer::Begin()
 {
-    const std::int64_t x = CrossfadeFrames(crossfadeTime_, ByteCount(segment));
-    ApplyFadeIn(segment, x, envelope_);
-    return x;
+    held_.clear();
+    head_ = 0;
+    received_ = 0;
+    released_ = 0;
 }
 
-void TMedleyMixer::MixAndPlace(PcmBlock& segment, std::int64_t x)
+void TMedleyMixer::Push(const std::int16_t* samples, std::int64_t frames)
 {
-    AddTail(segment, tail_);
-    ApplyFadeOut(segment, x, envelope_);
-    PlaceSegment(file_, segment, x, tail_);
+    if (head_ > 0 && head_ * 2 >= FrameCount(held_)) {
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(head_ * kPcmChannels));
+        head_ = 0;
+    }
+    held_.insert(held_.end(), samples, samples + frames * kPcmChannels);
+    received_ += frames;
+    // Frames more than a crossfade before the newest one lie before the
+    // fade-out, whatever the segment's length turns out to be.
+    const std::int64_t ready = HeldFrames() - crossfadeFrames_;
+    if (ready > 0)
+        Release(ready, crossfadeFrames_, -1);
+}
+
+std::int64_t TMedleyMixer::End()
+{
+    const std::int64_t n = received_;
+    const std::int64_t x = CrossfadeFrames(crossfadeTime_, n * kPcmFrameBytes);
+    Release(HeldFrames(), x, n);
+    file_.Flush();
+    file_.SetPosition(file_.Position() - x * kPcmFrameBytes);
+    tail_.assign(held_.end() - static_cast<std::ptrdiff_t>(x * kPcmChannels), held_.end());
+    held_.clear();
+    head_ = 0;
+    return n * kPcmFrameBytes;
+}
+
+void TMedleyMixer::Release(std::int64_t count, std::int64_t x, std::int64_t n)
+{
+    const FadeGains gains(x, envelope_);
+    std::int16_t* frames = held_.data() + head_ * kPcmChannels;
+    const std::int64_t first = released_;
+    const std::int64_t end = released_ + count;
+    auto at = [&](std::int64_t j) { return frames + (j - first) * kPcmChannels; };
+
+    // Per frame in this order: fade-in, the previous tail added on, fade-out.
+    for (std::int64_t j = first; j < std::min(end, x); ++j) {
+        std::int16_t* f = at(j);
+        const double g = gains.In(j);
+        f[0] = Scale(f[0], g);
+        f[1] = Scale(f[1], g);
+    }
+    for (std::int64_t j = first; j < std::min(end, FrameCount(tail_)); ++j) {
+        std::int16_t* f = at(j);
+        const std::int16_t* t = tail_.data() + j * kPcmChannels;
+        f[0] = static_cast<std::int16_t>(std::clamp(f[0] + t[0], -32768, 32767));
+        f[1] = static_cast<std::int16_t>(std::clamp(f[1] + t[1], -32768, 32767));
+    }
+    if (n >= 0) {
+        for (std::int64_t j = std::max(first, n - x); j < end; ++j) {
+            std::int16_t* f = at(j);
+            const double g = gains.Out(j - (n - x));
+            f[0] = Scale(f[0], g);
+            f[1] = Scale(f[1], g);
+        }
+    }
+    file_.Write(frames, count * kPcmFrameBytes);
+    head_ += count;
+    released_ += count;
 }
 
 void ShapeSingle(PcmBlock& segment, std::int64_t x, int envelope)
 {
+    const FadeGains gains(x, envelope);
     const std::int64_t n = FrameCount(segment);
     const std::int64_t t = n - x;
     for (std::int64_t j = 0; j < n; ++j) {
-        double gain = 1.0;
         if (j < x)
-            gain = FadeInGain(j, x, envelope);
+            ScaleFrame(segment, j, gains.In(j));
         else if (j >= t)
-            gain = FadeOutGain(j - t, x, envelope);
-        if (gain != 1.0)
-            ScaleFrame(segment, j, gain);
+            ScaleFrame(segment, j, gains.Out(j - t));
     }
 }
 

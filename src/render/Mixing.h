@@ -42,25 +42,39 @@ void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope);
 // Adds the tail's frames onto the segment's first frames, saturating.
 void AddTail(PcmBlock& segment, const PcmBlock& tail);
 
-// The medley's state across segments: where the next segment begins (the
-// output file's write position) and the faded end of the last placed segment.
+// The medley. A segment arrives in pieces (Begin, Push…, End) and is written
+// as soon as its frames are final: fade-in, the previous segment's faded tail
+// added on, and, for the last X frames once the length is known, the fade-out.
+// The file then holds exactly what the whole-segment step (ApplyFadeIn, AddTail,
+// ApplyFadeOut, PlaceSegment) writes, while only the last X frames are held.
 class TMedleyMixer final {
 public:
     TMedleyMixer(OutputFile& file, double crossfadeTime, int envelope);
 
-    // First half of a step: the fade length for this segment, and its fade-in.
-    // The caller records the segment's side-output values after this.
-    std::int64_t FadeIn(PcmBlock& segment);
-    // Second half: the previous tail added on, the fade-out, and the placement.
-    void MixAndPlace(PcmBlock& segment, std::int64_t x);
+    void Begin();
+    void Push(const std::int16_t* samples, std::int64_t frames);
+    // Shapes and writes what is held, flushes, steps the write position back by
+    // the fade and keeps the faded end as the next tail. Returns the segment's
+    // length in bytes. A one-frame segment raises the invalid-operation error.
+    std::int64_t End();
 
     const PcmBlock& Tail() const { return tail_; }
 
 private:
+    std::int64_t HeldFrames() const { return FrameCount(held_) - head_; }
+    // Shapes the first `count` held frames for a fade of x frames over a
+    // segment of n frames (n < 0: length not known yet, no fade-out) and writes them.
+    void Release(std::int64_t count, std::int64_t x, std::int64_t n);
+
     OutputFile& file_;
     double crossfadeTime_;
+    std::int64_t crossfadeFrames_;
     int envelope_;
     PcmBlock tail_;
+    PcmBlock held_;              // frames not yet written, from frame head_ on
+    std::int64_t head_ = 0;
+    std::int64_t received_ = 0;  // frames of the segment so far
+    std::int64_t released_ = 0;  // frames of the segment written
 };
 
 // Writes the segment at the write position, flushes, steps back 4 x X bytes and

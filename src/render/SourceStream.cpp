@@ -90,7 +90,7 @@ public:
         return duration_;
     }
 
-    std::int64_t Decode(PcmBlock& dest, double start, double end);
+    std::int64_t Decode(double start, double end, const PcmSink& sink);
 
 private:
     bool OpenContainer()
@@ -316,6 +316,7 @@ private:
     std::int64_t origin_ = 0;
     std::int64_t next_ = kUnknown;
     double duration_ = -1.0;
+    PcmBlock chunk_;   // the converter's output, reused
 };
 
 ff::SwrPtr SourceStream::Impl::MakeConverter() const
@@ -348,7 +349,7 @@ ff::SwrPtr SourceStream::Impl::MakeConverter() const
     return swr;
 }
 
-std::int64_t SourceStream::Impl::Decode(PcmBlock& dest, double start, double end)
+std::int64_t SourceStream::Impl::Decode(double start, double end, const PcmSink& sink)
 {
     if (!std::isfinite(start) || !std::isfinite(end) || start < 0.0)
         return 0;
@@ -383,43 +384,57 @@ std::int64_t SourceStream::Impl::Decode(PcmBlock& dest, double start, double end
     if (!PositionBefore(feedFrom, pos))
         return 0;
 
-    const size_t base = dest.size();
     std::int64_t delivered = 0;   // frames the converter gave after the dropped ones
+    std::int64_t sent = 0;        // frames handed to the sink
     bool reached = false;
+    bool stopped = false;
     ff::SwrPtr swr;
     std::vector<const uint8_t*> planes;
+    PcmBlock pending;             // output made before a frame past the in point was seen
+
+    // Hands frames on, never more than the segment holds.
+    auto hand = [&](const std::int16_t* samples, std::int64_t frames) {
+        frames = std::min(frames, target - sent);
+        if (frames <= 0)
+            return;
+        sent += frames;
+        if (!sink(samples, frames))
+            stopped = true;
+    };
 
     auto take = [&](const uint8_t** in, int inCount) -> bool {
         const int capacity = swr_get_out_samples(swr.get(), inCount);
         if (capacity < 0)
             return false;
-        const size_t at = dest.size();
-        dest.resize(at + static_cast<size_t>(capacity) * kPcmChannels);
-        auto* outData = reinterpret_cast<uint8_t*>(dest.data() + at);
+        if (chunk_.size() < static_cast<size_t>(capacity) * kPcmChannels)
+            chunk_.resize(static_cast<size_t>(capacity) * kPcmChannels);
+        auto* outData = reinterpret_cast<uint8_t*>(chunk_.data());
         const int got = swr_convert(swr.get(), &outData, capacity, in, inCount);
-        if (got < 0) {
-            dest.resize(at);
+        if (got < 0)
             return false;
-        }
         std::int64_t kept = got;
-        size_t keepFrom = 0;
+        std::int64_t from = 0;
         if (drop > 0) {
-            const std::int64_t dropped = std::min<std::int64_t>(drop, kept);
-            drop -= dropped;
-            kept -= dropped;
-            keepFrom = static_cast<size_t>(dropped) * kPcmChannels;
+            from = std::min<std::int64_t>(drop, kept);
+            drop -= from;
+            kept -= from;
         }
-        if (keepFrom > 0)
-            std::copy(dest.begin() + static_cast<std::ptrdiff_t>(at + keepFrom),
-                      dest.begin() + static_cast<std::ptrdiff_t>(at) + got * kPcmChannels,
-                      dest.begin() + static_cast<std::ptrdiff_t>(at));
-        dest.resize(at + static_cast<size_t>(kept) * kPcmChannels);
         delivered += kept;
+        const std::int16_t* first = chunk_.data() + from * kPcmChannels;
+        if (!reached) {
+            pending.insert(pending.end(), first, first + kept * kPcmChannels);
+        } else {
+            if (!pending.empty()) {
+                hand(pending.data(), FrameCount(pending));
+                pending.clear();
+            }
+            hand(first, kept);
+        }
         return true;
     };
 
     bool ok = true;
-    while (pos != kUnknown || ReadFrame()) {
+    while (!stopped && (pos != kUnknown || ReadFrame())) {
         if (pos == kUnknown)
             pos = Locate(next_ == kUnknown || next_ <= feedFrom);
         const int count = frame_->nb_samples;
@@ -450,14 +465,12 @@ std::int64_t SourceStream::Impl::Decode(PcmBlock& dest, double start, double end
         }
         pos = kUnknown;
     }
-    if (ok && swr && delivered <= target && resampling)
+    if (ok && !stopped && swr && delivered <= target && resampling)
         take(nullptr, 0);   // the resampler's tail at the end of the source
 
-    if (!reached || !ok) {
-        dest.resize(base);
+    // Nothing past the in point, or a failure before anything was handed on.
+    if (!reached || (!ok && sent == 0))
         return 0;
-    }
-    dest.resize(base + static_cast<size_t>(std::min(target, delivered)) * kPcmChannels);
     return delivered * kPcmFrameBytes;
 }
 
@@ -488,7 +501,20 @@ std::int64_t DecodeSegment(SourceStream& source, PcmBlock& dest, double start, d
 {
     if (!source)
         return -1;
-    return source.impl_->Decode(dest, start, end);
+    const long double length = std::trunc((static_cast<long double>(end) - start) * kPcmRate);
+    if (length > 0 && length < (1LL << 30))
+        dest.reserve(dest.size() + static_cast<size_t>(length) * kPcmChannels);
+    return source.impl_->Decode(start, end, [&dest](const std::int16_t* samples, std::int64_t frames) {
+        dest.insert(dest.end(), samples, samples + frames * kPcmChannels);
+        return true;
+    });
+}
+
+std::int64_t DecodeSegmentTo(SourceStream& source, double start, double end, const PcmSink& sink)
+{
+    if (!source)
+        return -1;
+    return source.impl_->Decode(start, end, sink);
 }
 
 } // namespace medlark

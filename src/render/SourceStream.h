@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace medlark {
@@ -42,6 +43,8 @@ private:
     explicit SourceStream(std::unique_ptr<Impl> impl);
     friend SourceStream OpenSourceStream(const QString& path);
     friend std::int64_t DecodeSegment(SourceStream& source, PcmBlock& dest, double start, double end);
+    friend std::int64_t DecodeSegmentTo(SourceStream& source, double start, double end,
+                                        const std::function<bool(const std::int16_t*, std::int64_t)>& sink);
 
     std::unique_ptr<Impl> impl_;
 };
@@ -58,5 +61,11 @@ SourceStream OpenSourceStream(const QString& path);
 //   >0 otherwise: the bytes the converter delivered, which may exceed what was
 //      appended by up to one decoded frame.
 std::int64_t DecodeSegment(SourceStream& source, PcmBlock& dest, double start, double end);
+
+// The same segment handed on in order, in pieces of whole frames, as it is
+// decoded. The sink returns false to stop early. Returns as DecodeSegment; when
+// the in point cannot be reached the sink is never called.
+using PcmSink = std::function<bool(const std::int16_t* samples, std::int64_t frames)>;
+std::int64_t DecodeSegmentTo(SourceStream& source, double start, double end, const PcmSink& sink);
 
 } // namespace medlark

@@ -97,11 +97,12 @@ TEST(Mixing, TwoSegmentsOverlapByTheCrossfade)
             WriteHeader(file);
             TMedleyMixer mixer(file, 2.0, envelope);
             for (std::int16_t value : {1000, 3000}) {
-                PcmBlock segment = Constant(10 * kPcmRate, value);
-                const std::int64_t x = mixer.FadeIn(segment);
-                EXPECT_EQ(x, 2 * kPcmRate);
-                mixer.MixAndPlace(segment, x);
-                EXPECT_EQ(FrameCount(mixer.Tail()), x);
+                const PcmBlock segment = Constant(10 * kPcmRate, value);
+                mixer.Begin();
+                mixer.Push(segment.data(), 4 * kPcmRate);
+                mixer.Push(segment.data(), 6 * kPcmRate);
+                EXPECT_EQ(mixer.End(), 10 * kPcmBytesPerSecond);
+                EXPECT_EQ(FrameCount(mixer.Tail()), 2 * kPcmRate);
             }
             EXPECT_EQ(file.Position(), kWavHeaderBytes + 16 * kPcmBytesPerSecond);
             FinishWav(file);
@@ -133,11 +134,12 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
 
     // A 1 s segment under a 2 s crossfade is faded over its whole length and
     // the next segment begins where it began.
-    PcmBlock one = Constant(kPcmRate, 2000);
-    const std::int64_t x = mixer.FadeIn(one);
-    EXPECT_EQ(x, kPcmRate);
-    mixer.MixAndPlace(one, x);
+    const PcmBlock one = Constant(kPcmRate, 2000);
+    mixer.Begin();
+    mixer.Push(one.data(), kPcmRate);
+    EXPECT_EQ(mixer.End(), kPcmBytesPerSecond);
     EXPECT_EQ(file.Position(), kWavHeaderBytes);
+    const std::int64_t x = kPcmRate;
     const std::int64_t mid = kPcmRate / 2;   // faded in and out: both gains multiply
     EXPECT_EQ(Left(mixer.Tail(), mid),
               ClampSample(ClampSample(2000.0L * FadeInGain(mid, x, kEnvelopeLinear)) * FadeOutGain(mid, x, kEnvelopeLinear)));
@@ -145,17 +147,72 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
     EXPECT_EQ(Left(mixer.Tail(), x - 1), 0);
 
     // An empty segment: nothing written, the position stays, the tail empties.
-    PcmBlock none;
-    const std::int64_t zero = mixer.FadeIn(none);
-    EXPECT_EQ(zero, 0);
-    mixer.MixAndPlace(none, zero);
+    mixer.Begin();
+    EXPECT_EQ(mixer.End(), 0);
     EXPECT_EQ(file.Position(), kWavHeaderBytes);
     EXPECT_TRUE(mixer.Tail().empty());
     EXPECT_EQ(file.Length(), kWavHeaderBytes + kPcmBytesPerSecond);
 
     // One frame cannot be faded.
-    PcmBlock single = Constant(1, 100);
-    EXPECT_THROW(mixer.FadeIn(single), Error);
+    const PcmBlock single = Constant(1, 100);
+    mixer.Begin();
+    mixer.Push(single.data(), 1);
+    EXPECT_THROW(mixer.End(), Error);
+}
+
+// The mixer writes, piece by piece, exactly what the whole-segment step writes:
+// fade-in, the previous tail added, fade-out, placement with the step back.
+TEST(Mixing, StreamedMedleyEqualsTheWholeSegmentStep)
+{
+    QTemporaryDir dir;
+    std::uint32_t seed = 7;
+    auto random = [&seed](std::uint32_t below) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % below;
+    };
+    // Frame counts around a 0.5 s crossfade (22 050 frames): longer, between one
+    // and two fades, shorter than the fade and than the previous fade, empty.
+    const std::int64_t lengths[] = {100000, 30000, 22050, 5000, 0, 60000, 22051, 40000, 2};
+    for (int envelope : {kEnvelopeLinear, kEnvelopeSine}) {
+        SCOPED_TRACE(envelope);
+        const QString streamed = dir.filePath(u"streamed.wav"_s);
+        const QString whole = dir.filePath(u"whole.wav"_s);
+        OutputFile a = CreateOutputFile(streamed);
+        OutputFile b = CreateOutputFile(whole);
+        WriteHeader(a);
+        WriteHeader(b);
+        TMedleyMixer mixer(a, 0.5, envelope);
+        PcmBlock tail;
+        for (const std::int64_t n : lengths) {
+            PcmBlock segment(static_cast<size_t>(n) * 2);
+            for (auto& v : segment)
+                v = static_cast<std::int16_t>(static_cast<int>(random(65536)) - 32768);
+            mixer.Begin();
+            for (std::int64_t at = 0; at < n;) {
+                const std::int64_t piece = std::min<std::int64_t>(n - at, 1 + random(30000));
+                mixer.Push(segment.data() + at * 2, piece);
+                at += piece;
+            }
+            mixer.End();
+
+            const std::int64_t x = CrossfadeFrames(0.5, n * 4);
+            ApplyFadeIn(segment, x, envelope);
+            AddTail(segment, tail);
+            ApplyFadeOut(segment, x, envelope);
+            PlaceSegment(b, segment, x, tail);
+            ASSERT_EQ(mixer.Tail(), tail);
+            ASSERT_EQ(a.Position(), b.Position());
+        }
+        FinishWav(a);
+        FinishWav(b);
+        a.Close();
+        b.Close();
+        QFile fa(streamed), fb(whole);
+        ASSERT_TRUE(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly));
+        const QByteArray bytesA = fa.readAll();
+        EXPECT_GT(bytesA.size(), 200000);
+        EXPECT_TRUE(bytesA == fb.readAll());
+    }
 }
 
 TEST(Mixing, SingleModeShape)
