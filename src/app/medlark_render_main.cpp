@@ -3,6 +3,7 @@
 //
 // Exit status: 0 done, 3 stopped at a prompt, 1 error or failed check, 2 bad usage.
 
+#include "encode/EncoderDefinitions.h"
 #include "model/Error.h"
 #include "model/NumberText.h"
 #include "model/ProjectFile.h"
@@ -165,6 +166,11 @@ int Run(QCoreApplication& app)
         {u"no-bookmark"_s, u"Do not write the bookmark text."_s},
         {u"json"_s, u"Write the JSON track map (medley)."_s},
         {u"no-json"_s, u"Do not write the JSON track map."_s},
+        {u"html"_s, u"Publish the HTML sound sheet (encodes too, with AAC when no encoder is chosen)."_s},
+        {u"no-html"_s, u"Do not publish the sound sheet."_s},
+        {u"encoder"_s, u"Compressed copies with this encoder: its caption or executable name in addon/encoder.inf, or none."_s,
+         u"NAME"_s},
+        {u"quality"_s, u"Quality of the compressed copies: LO, MD or HI."_s, u"LO|MD|HI"_s},
         {u"settings"_s, u"Settings file to take the defaults from (config.ini)."_s, u"FILE"_s},
         {u"on-problem"_s, u"Answer for a track that cannot be opened or cut: skip or stop."_s, u"skip|stop"_s},
         {u"overwrite"_s, u"Single mode, answer for an existing track file: yes, no or cancel."_s, u"yes|no|cancel"_s},
@@ -186,6 +192,8 @@ int Run(QCoreApplication& app)
         throw Usage{u"--bookmark and --no-bookmark exclude each other"_s};
     if (parser.isSet(u"json"_s) && parser.isSet(u"no-json"_s))
         throw Usage{u"--json and --no-json exclude each other"_s};
+    if (parser.isSet(u"html"_s) && parser.isSet(u"no-html"_s))
+        throw Usage{u"--html and --no-html exclude each other"_s};
 
     TSettings settings;
     if (parser.isSet(u"settings"_s)) {
@@ -218,6 +226,34 @@ int Run(QCoreApplication& app)
         options.WriteBookmark = parser.isSet(u"bookmark"_s);
     if (parser.isSet(u"json"_s) || parser.isSet(u"no-json"_s))
         options.WriteJson = parser.isSet(u"json"_s);
+    if (parser.isSet(u"html"_s) || parser.isSet(u"no-html"_s))
+        options.WriteHtml = parser.isSet(u"html"_s);
+
+    // The compression entry as the window's menu would have it checked.
+    options.AddonDir = AddonFolder();
+    options.TemplateDir = TemplateFolder();
+    options.EncoderTag = FindCompressionItem(options.AddonDir, settings.Compression);
+    options.Quality = QualityCode(settings.CompressionLevel);
+    if (parser.isSet(u"encoder"_s)) {
+        const QString name = parser.value(u"encoder"_s);
+        options.EncoderTag = name.compare(u"none"_s, Qt::CaseInsensitive) == 0 || name == QString::fromUtf16(kCompressionNone)
+                               ? -1
+                               : FindCompressionItem(options.AddonDir, name);
+        if (options.EncoderTag < 0 && name.compare(u"none"_s, Qt::CaseInsensitive) != 0
+            && name != QString::fromUtf16(kCompressionNone)) {
+            QStringList known;
+            for (const TCompressionItem& item : CompressionMenuItems(options.AddonDir))
+                known << u'"' + item.Caption + u'"';
+            throw Usage{u"--encoder: no encoder \"%1\" in %2encoder.inf (there are: %3)"_s.arg(
+                name, options.AddonDir, known.isEmpty() ? u"none"_s : known.join(u", "_s))};
+        }
+    }
+    if (parser.isSet(u"quality"_s)) {
+        const QString quality = parser.value(u"quality"_s).toUpper();
+        if (quality != u"LO" && quality != u"MD" && quality != u"HI")
+            throw Usage{u"--quality: one of LO, MD, HI is needed, not \"%1\""_s.arg(parser.value(u"quality"_s))};
+        options.Quality = quality;
+    }
 
     CommandLineUser user;
     if (parser.isSet(u"on-problem"_s))

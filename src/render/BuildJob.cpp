@@ -1,7 +1,12 @@
 #include "render/BuildJob.h"
 
+#include "encode/CommandLine.h"
+#include "encode/EncoderDefinitions.h"
+#include "encode/PushEncoder.h"
 #include "model/Error.h"
+#include "model/NumberText.h"
 #include "model/TrackList.h"
+#include "outputs/HtmlBuilder.h"
 #include "outputs/TrackMarks.h"
 #include "render/DecodeAhead.h"
 #include "render/Mixing.h"
@@ -10,8 +15,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <chrono>
+#include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 
 namespace medlark {
 
@@ -66,14 +74,30 @@ public:
             medley_.emplace(CreateOutputFile(options_.OutputPath));
         const QString base = options_.Mode == cfmMixed ? QFileInfo(options_.OutputPath).absolutePath()
                                                        : QDir::cleanPath(options_.OutputPath);
-        buildDirectory_ = NextFreeFolderName(base, options_.Today) + u'/';
+        const QString buildDirectory = NextFreeFolderName(base, options_.Today);
 
-        writeJson_ = options_.WriteJson || options_.WriteHtml;
-        compress_ = options_.WriteHtml;
+        encoder_ = std::make_unique<TPushEncoder>(
+            options_.AddonDir.isEmpty() ? AddonFolder() : options_.AddonDir, QString::fromLatin1(kEncoderDefinitionFile));
+        // Made in every build: a missing header ends any build here.
+        html_ = std::make_unique<THTMLBuilder>(options_.TemplateDir.isEmpty() ? TemplateFolder() : options_.TemplateDir,
+                                               buildDirectory, options_.Mode);
+
+        encoderExe_ = QString::fromLatin1(kDefaultEncoder);
+        extension_ = QString::fromLatin1(kDefaultExtension);
+        quality_ = QString::fromLatin1(kDefaultQuality);
+        if (options_.EncoderTag >= 0) {
+            compress_ = true;
+            encoderExe_ = encoder_->GetEncoderExe(options_.EncoderTag);
+            extension_ = encoder_->GetEncoderExtension(encoderExe_);
+            quality_ = options_.Quality;
+        }
+        writeJson_ = options_.WriteJson;
+        if (options_.WriteHtml)
+            compress_ = writeJson_ = true;
         // The publish folder exists only when something will be written into it;
         // a failure shows when the first file is saved there.
         if (compress_ || writeJson_ || options_.WriteBookmark)
-            QDir().mkpath(buildDirectory_);
+            QDir().mkpath(buildDirectory);
 
         const int last = list_.Count() - 1;
         user_.Send(kMsgProgress, 0, last);
@@ -159,9 +183,20 @@ private:
         file.Flush();
         FinishWav(file);
 
-        const QString jsonPath = InFolderWithExtension(buildDirectory_, options_.OutputPath, u".json"_s);
+        const QString folder = html_->BuildDirectory();
+        const QString jsonPath = InFolderWithExtension(folder, options_.OutputPath, u".json"_s);
+        const QString jsonReference = QDir(folder).relativeFilePath(jsonPath).replace(u'\\', u'/');
+        if (compress_) {
+            file.Close();
+            const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
+            encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
+                          TitleVariable(TrackTitle(options_.OutputPath)));
+            if (options_.WriteHtml)
+                html_->Write(QString(), dest,
+                             u"OFFSET="_s + FormatNumber(options_.CrossfadeTime) + u"\r\nJSON="_s + jsonReference);
+        }
         if (options_.WriteBookmark)
-            bookmark_.SaveToFile(InFolderWithExtension(buildDirectory_, options_.OutputPath, u".txt"_s));
+            bookmark_.SaveToFile(InFolderWithExtension(folder, options_.OutputPath, u".txt"_s));
         json_.Close();
         if (writeJson_)
             json_.SaveToFile(jsonPath);
@@ -197,13 +232,26 @@ private:
             WriteSilence(file, options_.BlankTail);
             FinishWav(file);
             file.Close();
+            if (compress_) {
+                const QString title = TrackTitle(list_.At(i).SourcePath);
+                const QString dest = html_->BuildDirectory() + QString::asprintf("Track_%.02d", i + 1) + extension_;
+                // The title between quotes, its own quotes doubled, so that it stays one argument.
+                encoder_->Add(destination, dest, encoderExe_, quality_, TitleVariable(title));
+                if (options_.WriteHtml)
+                    html_->Write(title, dest, QString());
+            }
             user_.Send(kMsgProgress, i, list_.Count() - 1);
         }
     }
 
     void End()
     {
+        while (encoder_->QueueCount() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         user_.Send(kMsgEncoding, 0, 0);
+        if (options_.WriteHtml)
+            html_->Publish(u"soundsheet.html"_s);
+        encoder_->Terminate();
         medley_.reset();
     }
 
@@ -215,7 +263,11 @@ private:
     TBookmarkText bookmark_;
     TTrackMapJson json_;
     std::optional<OutputFile> medley_;
-    QString buildDirectory_;
+    std::unique_ptr<TPushEncoder> encoder_;
+    std::unique_ptr<THTMLBuilder> html_;
+    QString encoderExe_;
+    QString extension_;
+    QString quality_;
     bool writeJson_ = false;
     bool compress_ = false;
     bool cancelMark_ = false;

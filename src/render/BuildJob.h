@@ -3,6 +3,7 @@
 // decodes, shapes and writes each segment, leaves the side outputs, and talks to
 // its user only through TBuildUser.
 
+#include "model/BuildMode.h"
 #include "render/PcmBlock.h"
 
 #include <QDate>
@@ -11,8 +12,6 @@
 namespace medlark {
 
 class TrackList;
-
-enum TCrossFadeMode { cfmMixed = 0, cfmSingle = 1 };
 
 // The options a build reads once, at its start.
 struct TBuildOptions final {
@@ -25,6 +24,10 @@ struct TBuildOptions final {
     double BlankHead = 1.0;       // seconds
     double BlankTail = 1.0;
     double CrossfadeTime = 10.0;  // seconds
+    int EncoderTag = -1;          // tag of the chosen compression item (its ENCODERS line); -1 for none
+    QString Quality = QStringLiteral("MD");   // LO, MD or HI
+    QString AddonDir;             // the add-on folder; empty: found as usual
+    QString TemplateDir;          // the template folder; empty: found as usual
     QDate Today = QDate::currentDate();   // names the publish folder
 };
 

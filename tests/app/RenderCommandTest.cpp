@@ -116,6 +116,28 @@ TEST_F(RenderCommand, BuildsAMedleyWithItsSideOutputs)
     EXPECT_EQ(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).size(), 1);
 }
 
+TEST_F(RenderCommand, EncodesAndPublishesTheSoundSheet)
+{
+    const QString project = Project({{tone_, 1.0, 3.0}, {tone_, 2.0, 5.0}});
+    const Result r = Run({u"--encoder"_s, u"mp3.sh"_s, u"--quality"_s, u"lo"_s, u"--html"_s, project, u"mix.wav"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(publish.size(), 1);
+    const QString folder = Path(publish[0]) + u'/';
+    EXPECT_GT(Size(folder + u"mix.mp3"_s), 10000);
+    EXPECT_GT(Size(folder + u"soundsheet.html"_s), 1000);
+    EXPECT_TRUE(QFileInfo::exists(folder + u"mix.json"_s));
+
+    // The settings file's compression caption is the default; "none" turns it off.
+    WriteSettings(u"[General]\r\nCrossDuration=1\r\nWriteDetailText=0\r\nCompression=Ogg Vorbis (.ogg)\r\n"_s);
+    EXPECT_EQ(Run({project, u"second.wav"_s}).exitCode, 0);
+    EXPECT_EQ(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).size(), 2);
+    const QString second = Path(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).last()) + u'/';
+    EXPECT_GT(Size(second + u"second.ogg"_s), 10000);
+    EXPECT_EQ(Run({u"--encoder"_s, u"none"_s, project, u"third.wav"_s}).exitCode, 0);
+    EXPECT_EQ(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).size(), 2);   // nothing to publish
+}
+
 TEST_F(RenderCommand, ProblemsAreAnsweredByFlagOrStopTheBuild)
 {
     QFile broken(Path(u"broken.mp3"_s));
@@ -189,7 +211,9 @@ TEST_F(RenderCommand, ChecksErrorsAndUsage)
                                     QStringList{u"--head"_s, u"abc"_s, good, u"x.wav"_s},
                                     QStringList{u"--envelope"_s, u"square"_s, good, u"x.wav"_s},
                                     QStringList{u"--on-problem"_s, u"maybe"_s, good, u"x.wav"_s},
-                                    QStringList{u"--json"_s, u"--no-json"_s, good, u"x.wav"_s}}) {
+                                    QStringList{u"--json"_s, u"--no-json"_s, good, u"x.wav"_s},
+                                    QStringList{u"--encoder"_s, u"flac.exe"_s, good, u"x.wav"_s},
+                                    QStringList{u"--quality"_s, u"ULTRA"_s, good, u"x.wav"_s}}) {
         r = Run(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_TRUE(r.err.contains(u"--help"_s));

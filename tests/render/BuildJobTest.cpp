@@ -1,6 +1,7 @@
 #include "render/BuildJob.h"
 
 #include "Fixtures.h"
+#include "model/TimeText.h"
 #include "model/TrackList.h"
 #include "render/BuildCheck.h"
 #include "render/Mixing.h"
@@ -8,6 +9,7 @@
 #include "render/WavOutput.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -89,6 +91,8 @@ TBuildOptions MedleyOptions(const QString& output)
     o.WriteBookmark = true;
     o.WriteJson = true;
     o.Today = QDate(2026, 12, 8);
+    o.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
+    o.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
     return o;
 }
 
@@ -226,6 +230,8 @@ TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
     options.BlankTail = 1.0;
     options.WriteBookmark = false;
     options.Today = QDate(2026, 12, 8);
+    options.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
+    options.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
 
     ScriptedUser user;
     user.answers = {TAnswer::No};
@@ -304,4 +310,98 @@ TEST(BuildCheck, LinesForEveryProblemInListOrder)
     EXPECT_EQ(ValidateTracks(other, u"6.5"_s), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
     EXPECT_EQ(ValidateTracks(other, u""_s), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
     EXPECT_EQ(NoTracksMessage(), u"1つ以上のトラックが必要です。");
+}
+
+namespace {
+
+QString Probe(const QString& path, const QString& entry)
+{
+    QProcess probe;
+    probe.start(u"ffprobe"_s, {u"-v"_s, u"error"_s, u"-show_entries"_s, entry, u"-of"_s,
+                               u"default=noprint_wrappers=1:nokey=1"_s, path});
+    probe.waitForFinished(30000);
+    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+TEST(BuildJob, MedleyWithTheSoundSheetLeavesACompressedCopyAndThePage)
+{
+    QTemporaryDir dir;
+    TrackList list;
+    list.AddTrackFile(SignalWav())->SetTimes(1.0, 4.0);
+    list.AddTrackFile(SignalWav())->SetTimes(4.0, 7.0);
+    TBuildOptions options = MedleyOptions(dir.filePath(u"My \"mix\".wav"_s));
+    options.WriteJson = false;   // the sound sheet writes the track map anyway
+    options.WriteHtml = true;    // and, with no encoder chosen, encodes with the default
+    ScriptedUser user;
+    const TBuildOutcome outcome = RunBuildJob(options, list, user);
+    ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
+    EXPECT_EQ(user.messages[1], (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {1, 0}}));
+    EXPECT_EQ(user.messages.back(), (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {0, 0}}));
+
+    const QString publish = dir.filePath(u"publish_261208_01/"_s);
+    const QString copy = publish + u"My \"mix\".m4a"_s;
+    SourceStream stream = OpenSourceStream(copy);
+    ASSERT_TRUE(stream) << "no playable copy";
+    EXPECT_NEAR(stream.Duration(), 0.5 + 5 + 0.3, 0.1);
+    EXPECT_EQ(Probe(copy, u"format_tags=title"_s), u"My \"mix\"");
+    EXPECT_TRUE(QFileInfo::exists(publish + u"My \"mix\".json"_s));
+    const QString page = QString::fromUtf8(ReadAll(publish + u"soundsheet.html"_s));
+    EXPECT_TRUE(page.contains(u"id=\"snd01\" data-file=\"My &quot;mix&quot;.m4a\" data-json=\"My &quot;mix&quot;.json\" "
+                              u"data-offset=\"1\""_s)) << page.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(publish + u"soundsheet.css"_s));
+    EXPECT_TRUE(QFileInfo::exists(publish + u"playing.png"_s));
+}
+
+TEST(BuildJob, SingleModeEncodesEveryTrackWithItsTitleAsOneArgument)
+{
+    QTemporaryDir dir;
+    const QString hostile = dir.filePath(u"it's \"x\" <script>alert(1)</script> $(touch pwned) back\\slash\nline.wav"_s)
+                                .replace(u"</script>"_s, u"<\\script>"_s);
+    ASSERT_TRUE(QFile::copy(SignalWav(), hostile));
+    TrackList list;
+    list.AddTrackFile(hostile)->SetTimes(1.0, 2.0);
+    list.AddTrackFile(SignalWav())->SetTimes(2.0, 3.5);
+    QDir().mkpath(dir.filePath(u"out"_s));
+    TBuildOptions options = MedleyOptions(dir.filePath(u"out"_s));
+    options.Mode = cfmSingle;
+    options.WriteHtml = true;
+    options.EncoderTag = 1;   // mp3.sh
+    options.Quality = u"LO"_s;
+    ScriptedUser user;
+    const TBuildOutcome outcome = RunBuildJob(options, list, user);
+    ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
+
+    const QString publish = dir.filePath(u"out/publish_261208_01/"_s);
+    for (const char* name : {"Track_01.mp3", "Track_02.mp3"})
+        EXPECT_TRUE(OpenSourceStream(publish + QString::fromLatin1(name))) << name;
+    const QString title = TrackTitle(hostile);
+    EXPECT_EQ(Probe(publish + u"Track_01.mp3"_s, u"format_tags=title"_s), QString(title).replace(u'\n', u' '));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(u"pwned"_s)));
+    EXPECT_FALSE(QFileInfo::exists(u"pwned"_s));
+
+    const QString page = QString::fromUtf8(ReadAll(publish + u"soundsheet.html"_s));
+    EXPECT_TRUE(page.contains(u"id=\"snd02\" data-file=\"Track_02.mp3\""_s));
+    EXPECT_FALSE(page.contains(u"<script>alert"_s));
+    EXPECT_TRUE(page.contains(u"&lt;script&gt;alert(1)&lt;\\script&gt;"_s));
+    EXPECT_EQ(page.count(u"<script>"_s), 1);   // the page's own
+}
+
+TEST(BuildJob, TemplateAndDefinitionProblemsEndTheBuild)
+{
+    QTemporaryDir dir;
+    TrackList list;
+    list.AddTrackFile(SignalWav())->SetTimes(1, 2);
+    TBuildOptions options = MedleyOptions(dir.filePath(u"x.wav"_s));
+    options.TemplateDir = dir.filePath(u"gone/"_s);
+    ScriptedUser user;
+    TBuildOutcome outcome = RunBuildJob(options, list, user);
+    EXPECT_TRUE(outcome.ThreadError.contains(u"header.html は開けません。"_s)) << outcome.ThreadError.toStdString();
+    EXPECT_TRUE(user.messages.empty());
+
+    options = MedleyOptions(dir.filePath(u"y.wav"_s));
+    options.EncoderTag = 17;
+    outcome = RunBuildJob(options, list, user);
+    EXPECT_EQ(outcome.ThreadError, u"リストのインデックスが範囲を超えています (17)");
 }

@@ -1,0 +1,100 @@
+#include "outputs/HtmlBuilder.h"
+
+#include "model/Error.h"
+#include "model/IniText.h"
+#include "outputs/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace medlark {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString WithSeparator(const QString& dir)
+{
+    return dir.endsWith(u'/') ? dir : dir + u'/';
+}
+
+// The lines of a template file, decoded by its byte-order mark.
+QStringList TemplateLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw OpenFileError(path, file.errorString());
+    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = DecodeText(file.readAll()).split(breaks);
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+QString HtmlEscape(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'&': out += u"&amp;"_s; break;
+        case u'<': out += u"&lt;"_s; break;
+        case u'>': out += u"&gt;"_s; break;
+        case u'"': out += u"&quot;"_s; break;
+        case u'\'': out += u"&#39;"_s; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+const QStringList& THTMLBuilder::AssetNames()
+{
+    static const QStringList names{u"jwplayer.flash.swf"_s, u"jwplayer.html5.js"_s, u"jwplayer.js"_s,
+                                   u"jquery-2.0.3.min.js"_s, u"playing.png"_s, u"soundsheet.css"_s};
+    return names;
+}
+
+THTMLBuilder::THTMLBuilder(const QString& baseDir, const QString& buildDir, TCrossFadeMode mode)
+    : baseDir_(WithSeparator(baseDir)), buildDir_(WithSeparator(buildDir)), runMode_(mode)
+{
+    html_ = TemplateLines(baseDir_ + u"header.html"_s);
+}
+
+void THTMLBuilder::Write(const QString& title, const QString& soundFileName, const QString& vars)
+{
+    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
+    const QStringList varLines = vars.split(breaks, Qt::SkipEmptyParts);
+    const QString templateName = runMode_ == cfmSingle ? u"single.html"_s : u"mixed.html"_s;
+    QString block;
+    for (const QString& line : TemplateLines(baseDir_ + templateName))
+        block += line + u"\r\n"_s;
+
+    const QString ident = QString::asprintf("snd%.02d", c_++);
+    const QString file = QDir(buildDir_).relativeFilePath(soundFileName).replace(u'\\', u'/');
+    block.replace(u"<!--IDENT-->"_s, ident);
+    block.replace(u"<!--FILE-->"_s, HtmlEscape(file));
+    block.replace(u"<!--TITLE-->"_s, HtmlEscape(title));
+    for (const QString& line : varLines) {
+        const qsizetype eq = line.indexOf(u'=');
+        const QString name = eq < 0 ? line : line.left(eq);
+        const QString value = eq < 0 ? QString() : line.mid(eq + 1);
+        block.replace(u"<!--"_s + name + u"-->"_s, HtmlEscape(value));
+    }
+    html_ << block;
+}
+
+void THTMLBuilder::Publish(const QString& htmlFileName)
+{
+    html_ << TemplateLines(baseDir_ + u"footer.html"_s);
+    // Every item is followed by CR LF; a block already ends with one, so an
+    // empty line follows each block.
+    SaveUtf8Lines(html_, buildDir_ + htmlFileName);
+    for (const QString& asset : AssetNames())
+        QFile::copy(baseDir_ + asset, buildDir_ + asset);   // never over an existing file
+}
+
+} // namespace medlark
