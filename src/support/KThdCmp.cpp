@@ -1,0 +1,114 @@
+#include "support/KThdCmp.h"
+
+#include "model/Error.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+namespace medlark {
+
+namespace {
+
+QThread::Priority ToQt(TThreadPriority p)
+{
+    switch (p) {
+    case tpIdle: return QThread::IdlePriority;
+    case tpLowest: return QThread::LowestPriority;
+    case tpLower: return QThread::LowPriority;
+    case tpNormal: return QThread::NormalPriority;
+    case tpHigher: return QThread::HighPriority;
+    case tpHighest: return QThread::HighestPriority;
+    case tpTimeCritical: return QThread::TimeCriticalPriority;
+    }
+    return QThread::NormalPriority;
+}
+
+bool OnUiThread(const QObject* object)
+{
+    return QThread::currentThread() == object->thread();
+}
+
+} // namespace
+
+TKThdComp::TKThdComp(QObject* owner) : QObject(owner)
+{
+}
+
+TKThdComp::~TKThdComp()
+{
+    // A running component must not be destroyed; should it happen, wait for the
+    // worker rather than leave it relaying to a dead object.
+    if (thread_ != nullptr && thread_->isRunning()) {
+        stopRequested_ = true;
+        while (!thread_->wait(10))
+            QCoreApplication::processEvents();
+    }
+}
+
+void TKThdComp::Start()
+{
+    if (running_)
+        throw Error(QStringLiteral("スレッドを２重に起動できません"));
+    if (!OnExecute)
+        return;
+    running_ = true;
+    stopRequested_ = false;
+    thread_ = QThread::create([this] {
+        if (!stopRequested_) {
+            try {
+                OnExecute(this);
+            } catch (...) {
+                // An error escaping the work ends the run silently.
+            }
+        }
+        // The end relay runs on the user-interface thread; the worker waits for it.
+        QMetaObject::invokeMethod(this, [this] { EndRelay(); }, Qt::BlockingQueuedConnection);
+    });
+    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+    thread_->start(ToQt(Priority));
+}
+
+void TKThdComp::EndRelay()
+{
+    running_ = false;
+    if (OnTerminate)
+        OnTerminate(this);
+}
+
+void TKThdComp::Terminate()
+{
+    if (running_)
+        stopRequested_ = true;
+}
+
+bool TKThdComp::Terminated() const
+{
+    return !running_ || stopRequested_;
+}
+
+void TKThdComp::AsyncEvent(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    QMetaObject::invokeMethod(
+        this, [this, wParam, lParam] {
+            if (OnAsyncEvent)
+                OnAsyncEvent(this, wParam, lParam);
+        },
+        Qt::QueuedConnection);
+}
+
+std::intptr_t TKThdComp::Synchronize(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    std::intptr_t result = 0;
+    auto call = [this, wParam, lParam, &result] {
+        if (OnSynchronize)
+            OnSynchronize(this, wParam, lParam, result);
+    };
+    if (OnUiThread(this))
+        call();
+    else
+        QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+} // namespace medlark
