@@ -1,14 +1,11 @@
+#include "model/Settings.h"
+#include "ui/Application.h"
 #include "ui/MainWindow.h"
-
-#include <QApplication>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Medlark"));
-    QApplication::setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
-
-    medlark::TFormXFade window;
+    medlark::TMedlarkApplication app(argc, argv);
+    medlark::TFormXFade window(medlark::SettingsFilePath());
     window.show();
     return QApplication::exec();
 }

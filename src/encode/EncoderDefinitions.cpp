@@ -76,9 +76,7 @@ QString QualityCode(int qualityTag)
     }
 }
 
-namespace {
-
-QString FindFolder(const QString& name)
+QString ShippedFolder(const QString& name)
 {
     const QStringList candidates{
         QDir::current().filePath(name),
@@ -92,16 +90,14 @@ QString FindFolder(const QString& name)
     return u"./"_s + name + u'/';
 }
 
-} // namespace
-
 QString AddonFolder()
 {
-    return FindFolder(u"addon"_s);
+    return ShippedFolder(u"addon"_s);
 }
 
 QString TemplateFolder()
 {
-    return FindFolder(u"template"_s);
+    return ShippedFolder(u"template"_s);
 }
 
 } // namespace medlark

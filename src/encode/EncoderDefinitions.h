@@ -61,5 +61,7 @@ inline constexpr char kDefaultQuality[] = "MD";
 // errors name it. Always ends with "/".
 QString AddonFolder();
 QString TemplateFolder();
+// The same search for any shipped folder ("docs" …).
+QString ShippedFolder(const QString& name);
 
 } // namespace medlark

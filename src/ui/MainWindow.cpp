@@ -1,21 +1,661 @@
 #include "ui/MainWindow.h"
 
+#include "encode/EncoderDefinitions.h"
+#include "model/Error.h"
+#include "model/ProjectFile.h"
+#include "render/BuildCheck.h"
+#include "render/Mixing.h"
+#include "support/KDrop.h"
+#include "support/KThdCmp.h"
+#include "ui/DecimalSpinEdit.h"
+#include "ui/FormRandom.h"
+#include "ui/HtmlPopup.h"
+#include "ui/Pictures.h"
+#include "ui/ProgressDlg.h"
+#include "ui/TrackListView.h"
+#include "ui/UiServices.h"
+
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
 #include <QScreen>
+#include <QToolButton>
+#include <QUrl>
 
 namespace medlark {
 
-TFormXFade::TFormXFade(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-{
-    setObjectName(QStringLiteral("FormXFade"));
-    setWindowTitle(QStringLiteral("Medlark"));
-    setFixedSize(kMainClientWidth, kMainClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kTrackFilter =
+    u"All Supported Files (*.wav;*.mp3;*.wma;*.m4a)|*.wav;*.mp3;*.wma;*.m4a|Wave (*.wav)|*.wav|"
+    u"MPEG Audio Layer-3 (*.mp3)|*.mp3|Windows Media Audio (*.wma)|*.wma|MP4 Audio|*.m4a"_s;
+const QString kProjectFilter = u"Medlark's  data (*.mlkd)|*.mlkd"_s;
+const QString kOutputFilter = u"Wave (*.wav)|*.wav"_s;
+const char kHintProperty[] = "medlarkHint";
+
+// What the worker asks the user-interface thread for.
+enum TSyncRequest : std::uintptr_t { srSkipUnsupported = 1, srSkipCutFailed, srOverwrite, srSend };
+
+struct TSentMessage {
+    unsigned message;
+    int wParam;
+    int lParam;
+};
+
+// The build's user, seen from the worker thread: everything goes through the
+// worker component's Synchronize, so the worker waits for each answer and update.
+class TWindowBuildUser final : public TBuildUser {
+public:
+    explicit TWindowBuildUser(TKThdComp* comp) : comp_(comp) {}
+
+    TAnswer AskSkipUnsupported(const QString& message) override { return Ask(srSkipUnsupported, message); }
+    TAnswer AskSkipCutFailed(const QString& message) override { return Ask(srSkipCutFailed, message); }
+    TAnswer AskOverwrite(const QString& message) override { return Ask(srOverwrite, message); }
+    void Send(unsigned message, int wParam, int lParam) override
+    {
+        TSentMessage m{message, wParam, lParam};
+        comp_->Synchronize(srSend, reinterpret_cast<std::intptr_t>(&m));
     }
+
+private:
+    TAnswer Ask(TSyncRequest request, const QString& message)
+    {
+        return static_cast<TAnswer>(comp_->Synchronize(request, reinterpret_cast<std::intptr_t>(&message)));
+    }
+
+    TKThdComp* comp_;
+};
+
+QToolButton* PictureButton(QWidget* parent, const char* name, TPicture picture, const QRect& bounds, const QString& hint)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIcon(PictureIcon(picture));
+    button->setIconSize(QSize(24, 24));
+    button->setGeometry(bounds);
+    button->setAutoRaise(false);
+    button->setProperty(kHintProperty, hint);
+    button->setAccessibleName(hint);
+    return button;
+}
+
+QLabel* Caption(QWidget* parent, const char* name, const QString& text, const QRect& bounds)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(bounds);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setIndent(3);
+    QFont small = label->font();
+    small.setPixelSize(11);
+    label->setFont(small);
+    label->setStyleSheet(u"QLabel { background: #e9edf3; border: 1px solid #cfd6e0; color: #2b3240; }"_s);
+    return label;
+}
+
+QAction* RadioItem(QMenu* menu, QActionGroup* group, const char* name, const QString& caption, int tag)
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setCheckable(true);
+    action->setData(tag);
+    group->addAction(action);
+    return action;
+}
+
+} // namespace
+
+QString ManualUrl()
+{
+    return QUrl::fromLocalFile(ShippedFolder(u"docs"_s) + u"manual.html"_s).toString();
+}
+
+TFormXFade::TFormXFade(const QString& settingsPath, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
+                          | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      settingsPath_(settingsPath)
+{
+    setObjectName(u"FormXFade"_s);
+    setWindowTitle(u"Medlark"_s);
+    setWindowIcon(AppIcon());
+    setFixedSize(kMainClientWidth, kMainClientHeight);
+    QFont base = font();
+    base.setPixelSize(12);
+    setFont(base);
+
+    CreateControls();
+    CreateMenu();
+
+    // Start-up, in this order: the compression menu, the settings (which look
+    // the stored encoder up among its items), the version link, the editor off.
+    FillCompressionMenu();
+    TSettings settings = CollectSettings();
+    LoadSettings(settings, settingsPath_);
+    ApplySettings(settings);
+    LinkLabel1->setText(u"<a href=\""_s + ManualUrl() + u"#about\" style=\"color:#ffffff\">Version "_s
+                        + QStringLiteral(MEDLARK_VERSION) + u"</a>"_s);
+    SetEditorEnabled(false);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    formRandom_ = new TFormRandom(this, tracks_);
+    formRandom_->OnChanged = [this] { RefreshTrackList(); };
+}
+
+TFormXFade::~TFormXFade() = default;
+
+void TFormXFade::CreateControls()
+{
+    AdvGDIPPicture2 = new TBanner(this);
+    AdvGDIPPicture2->setObjectName(u"AdvGDIPPicture2"_s);
+    AdvGDIPPicture2->setGeometry(0, 0, 784, 70);
+
+    Bevel2 = new QFrame(this);
+    Bevel2->setObjectName(u"Bevel2"_s);
+    Bevel2->setFrameShape(QFrame::HLine);
+    Bevel2->setFrameShadow(QFrame::Sunken);
+    Bevel2->setGeometry(0, 70, 784, 2);
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(u"Bevel1"_s);
+    Bevel1->setFrameShape(QFrame::VLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(243, 76, 2, 510);
+
+    // The caption and the button share the row above the list; with a CJK font
+    // the caption needs a little more room than the classic layout gave it.
+    QFont small = font();
+    small.setPixelSize(11);
+    Label1 = new QLabel(u"トラックリスト:"_s, this);
+    Label1->setObjectName(u"Label1"_s);
+    Label1->setFont(small);
+    Label1->setGeometry(16, 80, 82, 20);
+
+    AdvGlowButton1 = new QPushButton(u"おまかせ一括ランダム"_s, this);
+    AdvGlowButton1->setObjectName(u"AdvGlowButton1"_s);
+    AdvGlowButton1->setFont(small);
+    AdvGlowButton1->setGeometry(98, 80, 127, 20);
+    AdvGlowButton1->setProperty(kHintProperty, u"クロスフェード区間をランダムに決定する"_s);
+    connect(AdvGlowButton1, &QPushButton::clicked, this, &TFormXFade::AdvGlowButton1Click);
+
+    AdvPolyList1 = new TTrackListView(this);
+    AdvPolyList1->setObjectName(u"AdvPolyList1"_s);
+    AdvPolyList1->setGeometry(17, 103, 208, 289);
+    connect(AdvPolyList1, &QListWidget::currentRowChanged, this, [this](int row) { tracks_.Select(row); });
+    connect(AdvPolyList1, &TTrackListView::MoveRequested, this, [this](int from, int to) {
+        tracks_.Move(from, to);
+        tracks_.Select(to);
+        RefreshTrackList();
+    });
+
+    BtnOpenFiles = PictureButton(this, "BtnOpenFiles", TPicture::OpenFiles, {16, 398, 41, 32}, u"トラックを開く"_s);
+    BtnDelete = PictureButton(this, "BtnDelete", TPicture::Delete, {63, 398, 41, 32}, u"トラックリストから取り除く"_s);
+    BtnLoadProject =
+        PictureButton(this, "BtnLoadProject", TPicture::LoadProject, {137, 398, 41, 32}, u"トラックリストを読み込む"_s);
+    BtnSaveProject =
+        PictureButton(this, "BtnSaveProject", TPicture::SaveProject, {184, 398, 41, 32}, u"トラックリストを保存する"_s);
+    connect(BtnOpenFiles, &QToolButton::clicked, this, &TFormXFade::BtnOpenFilesClick);
+    connect(BtnDelete, &QToolButton::clicked, this, &TFormXFade::BtnDeleteClick);
+    connect(BtnLoadProject, &QToolButton::clicked, this, &TFormXFade::BtnLoadProjectClick);
+    connect(BtnSaveProject, &QToolButton::clicked, this, &TFormXFade::BtnSaveProjectClick);
+
+    Panel1 = Caption(this, "Panel1", u"クロス時間 (秒)"_s, {18, 441, 84, 22});
+    AdvSpinEdit1 = new TDecimalSpinEdit(0.1, 65535, 10, this);
+    AdvSpinEdit1->setObjectName(u"AdvSpinEdit1"_s);
+    AdvSpinEdit1->setGeometry(103, 441, 124, 22);
+
+    Panel2 = Caption(this, "Panel2", u"エンベロープ"_s, {18, 464, 84, 22});
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(u"ComboBox1"_s);
+    ComboBox1->addItems({u"直線"_s, u"サインカーブ"_s});
+    ComboBox1->setCurrentIndex(0);
+    ComboBox1->setGeometry(103, 465, 124, 21);
+
+    Panel3 = Caption(this, "Panel3", u"ブランク (秒)"_s, {18, 487, 84, 28});
+    Label12 = new QLabel(u"前"_s, this);
+    Label12->setObjectName(u"Label12"_s);
+    Label12->setGeometry(104, 490, 14, 22);
+    AdvSpinEdit2 = new TDecimalSpinEdit(0, 10, 1, this);
+    AdvSpinEdit2->setObjectName(u"AdvSpinEdit2"_s);
+    AdvSpinEdit2->setGeometry(119, 490, 41, 22);
+    Label10 = new QLabel(u"後"_s, this);
+    Label10->setObjectName(u"Label10"_s);
+    Label10->setGeometry(171, 490, 14, 22);
+    AdvSpinEdit3 = new TDecimalSpinEdit(0, 10, 1, this);
+    AdvSpinEdit3->setObjectName(u"AdvSpinEdit3"_s);
+    AdvSpinEdit3->setGeometry(186, 490, 41, 22);
+    for (TDecimalSpinEdit* spin : {AdvSpinEdit2, AdvSpinEdit3})
+        spin->setButtonSymbols(QAbstractSpinBox::NoButtons);   // arrows, wheel and keys still step
+
+    BtnGoBuild = new QToolButton(this);
+    BtnGoBuild->setObjectName(u"BtnGoBuild"_s);
+    BtnGoBuild->setText(u"クロスフェード生成"_s);
+    BtnGoBuild->setIcon(PictureIcon(TPicture::Build, 28));
+    BtnGoBuild->setIconSize(QSize(28, 28));
+    BtnGoBuild->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    BtnGoBuild->setPopupMode(QToolButton::MenuButtonPopup);
+    BtnGoBuild->setGeometry(17, 516, 210, 56);
+    QFont buildFont = font();
+    buildFont.setPixelSize(15);
+    buildFont.setBold(true);
+    BtnGoBuild->setFont(buildFont);
+    BtnGoBuild->setStyleSheet(
+        u"QToolButton#BtnGoBuild { color: white; border: 1px solid #1f4fa8; border-radius: 4px;"
+        " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #4a86ee, stop:1 #2459c4);"
+        " padding-right: 18px; }"
+        "QToolButton#BtnGoBuild:pressed { background: #2459c4; }"
+        "QToolButton#BtnGoBuild::menu-button { border-left: 1px solid #1f4fa8; width: 18px; }"_s);
+    connect(BtnGoBuild, &QToolButton::clicked, this, &TFormXFade::BtnGoBuildClick);
+
+    GroupBox1 = new QGroupBox(u"In/Out 設定コントロール"_s, this);
+    GroupBox1->setObjectName(u"GroupBox1"_s);
+    GroupBox1->setGeometry(256, 76, 513, 241);
+    GroupBox2 = new QGroupBox(u"クロスフェード部分図解"_s, this);
+    GroupBox2->setObjectName(u"GroupBox2"_s);
+    GroupBox2->setGeometry(256, 323, 513, 262);
+    AdvGDIPPicture1 = new TCrossfadeDiagram(GroupBox2);
+    AdvGDIPPicture1->setObjectName(u"AdvGDIPPicture1"_s);
+    AdvGDIPPicture1->setGeometry(8, 22, 497, 232);
+    for (TDecimalSpinEdit* spin : {AdvSpinEdit1, AdvSpinEdit2, AdvSpinEdit3})
+        connect(spin, &QDoubleSpinBox::valueChanged, this, &TFormXFade::UpdateDiagram);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TFormXFade::UpdateDiagram);
+
+    BtnHelp = PictureButton(this, "BtnHelp", TPicture::Help, {744, 16, 27, 25}, u"オンラインマニュアルを表示する"_s);
+    BtnHelp->setIconSize(QSize(20, 20));
+    BtnHelp->setAutoRaise(true);
+    connect(BtnHelp, &QToolButton::clicked, this, &TFormXFade::BtnHelpClick);
+
+    LinkLabel1 = new QLabel(this);
+    LinkLabel1->setObjectName(u"LinkLabel1"_s);
+    LinkLabel1->setGeometry(680, 42, 90, 22);
+    LinkLabel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LinkLabel1->setTextFormat(Qt::RichText);
+    connect(LinkLabel1, &QLabel::linkActivated, this, [](const QString& link) {
+        const QUrl url(link);
+        if (url.scheme() == u"http" || url.scheme() == u"https" || url.isLocalFile())
+            TUiServices::Instance().OpenUrl(link);
+    });
+
+    HTMLPopup1 = new THTMLPopup(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{AdvGlowButton1, BtnOpenFiles, BtnDelete, BtnLoadProject,
+                                                      BtnSaveProject, BtnHelp})
+        w->installEventFilter(this);
+
+    KAddDrop1 = new TKAddDrop(this);
+    KAddDrop1->setObjectName(u"KAddDrop1"_s);
+    KAddDrop1->SetControl(AdvPolyList1);
+    KAddDrop1->OnDropFiles = [this](TKAddDrop*, QWidget*, const QStringList& paths) { KAddDrop1DropFiles(paths); };
+
+    KThdComp2 = new TKThdComp(this);
+    KThdComp2->setObjectName(u"KThdComp2"_s);
+    KThdComp2->OnExecute = [this](TKThdComp*) { KThdComp2Execute(); };
+    KThdComp2->OnTerminate = [this](TKThdComp*) { KThdComp2Terminate(); };
+    KThdComp2->OnSynchronize = [this](TKThdComp*, std::uintptr_t request, std::intptr_t data, std::intptr_t& result) {
+        TUiServices& ui = TUiServices::Instance();
+        switch (request) {
+        case srSkipUnsupported:
+        case srSkipCutFailed:
+            result = ui.MessageBox(this, *reinterpret_cast<const QString*>(data), u"エラー"_s, QMessageBox::Warning,
+                                   QMessageBox::Yes | QMessageBox::No)
+                           == QMessageBox::Yes
+                       ? static_cast<std::intptr_t>(TAnswer::Yes)
+                       : static_cast<std::intptr_t>(TAnswer::No);
+            break;
+        case srOverwrite: {
+            const auto button = ui.MessageBox(this, *reinterpret_cast<const QString*>(data), u"確認"_s,
+                                              QMessageBox::Information,
+                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            result = static_cast<std::intptr_t>(button == QMessageBox::Yes  ? TAnswer::Yes
+                                                : button == QMessageBox::No ? TAnswer::No
+                                                                            : TAnswer::Cancel);
+            break;
+        }
+        case srSend: {
+            const auto* m = reinterpret_cast<const TSentMessage*>(data);
+            if (progress_ != nullptr) {
+                if (m->message == kMsgProgress)
+                    progress_->Receive(static_cast<unsigned>(m->wParam), m->lParam);
+                else if (m->message == kMsgEncoding)
+                    progress_->EncReceive(m->wParam != 0);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    };
+}
+
+void TFormXFade::CreateMenu()
+{
+    AdvPopupMenu1 = new QMenu(this);
+    AdvPopupMenu1->setObjectName(u"AdvPopupMenu1"_s);
+    AdvPopupMenu1->setToolTipsVisible(false);
+
+    modeGroup_ = new QActionGroup(this);
+    modeGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    MenuMakeCross = RadioItem(AdvPopupMenu1, modeGroup_, "MenuMakeCross", u"クロスフェード生成 (連結モード)"_s, 0);
+    MenuMakeSingle = RadioItem(AdvPopupMenu1, modeGroup_, "MenuMakeSingle", u"シングルフェード作成 (個別モード)"_s, 0);
+    MenuMakeCross->setChecked(true);
+    AdvPopupMenu1->setDefaultAction(MenuMakeCross);
+    AdvPopupMenu1->addSeparator()->setObjectName(u"N2"_s);
+
+    MenuCompress = AdvPopupMenu1->addMenu(u"追加圧縮オプション"_s);
+    MenuCompress->setObjectName(u"MenuCompress"_s);
+    compressGroup_ = new QActionGroup(this);
+    compressGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    RadioItemNoCompress = RadioItem(MenuCompress, compressGroup_, "RadioItemNoCompress", u"なし"_s, -1);
+    RadioItemNoCompress->setChecked(true);
+
+    MenuCompressLevel = AdvPopupMenu1->addMenu(u"音声圧縮レベル"_s);
+    MenuCompressLevel->setObjectName(u"MenuCompressLevel"_s);
+    qualityGroup_ = new QActionGroup(this);
+    qualityGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    RadioItemQLOW = RadioItem(MenuCompressLevel, qualityGroup_, "RadioItemQLOW", u"低音質"_s, 1);
+    RadioItemQMID = RadioItem(MenuCompressLevel, qualityGroup_, "RadioItemQMID", u"ふつう"_s, 5);
+    RadioItemQHIGH = RadioItem(MenuCompressLevel, qualityGroup_, "RadioItemQHIGH", u"高音質"_s, 10);
+    RadioItemQMID->setChecked(true);
+
+    AdvPopupMenu1->addSeparator()->setObjectName(u"N1"_s);
+    auto check = [this](const char* name, const QString& caption, bool on) {
+        QAction* action = AdvPopupMenu1->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setCheckable(true);
+        action->setChecked(on);
+        return action;
+    };
+    CheckWriteHTML = check("CheckWriteHTML", u"HTMLテンプレートを書き出す(&H)"_s, false);
+    CheckShiori = check("CheckShiori", u"<連結のみ> しおりテキストを書き出す(&S)"_s, true);
+    CheckWriteJson = check("CheckWriteJson", u"<連結のみ> JSONを書き出す(&J)"_s, false);
+
+    // A radio item clicked is checked, whatever it was (the groups allow none
+    // checked, as a settings file may leave them).
+    for (QActionGroup* group : {modeGroup_, compressGroup_, qualityGroup_})
+        connect(group, &QActionGroup::triggered, this, [](QAction* action) { action->setChecked(true); });
+    BtnGoBuild->setMenu(AdvPopupMenu1);
+}
+
+void TFormXFade::FillCompressionMenu()
+{
+    for (QAction* action : compressGroup_->actions())
+        if (action != RadioItemNoCompress) {
+            compressGroup_->removeAction(action);
+            MenuCompress->removeAction(action);
+            action->deleteLater();
+        }
+    for (const TCompressionItem& item : CompressionMenuItems(AddonFolder()))
+        RadioItem(MenuCompress, compressGroup_, "", item.Caption, item.Tag);
+}
+
+TSettings TFormXFade::CollectSettings() const
+{
+    TSettings s;
+    s.CrossDuration = AdvSpinEdit1->value();
+    s.EnvelopeType = ComboBox1->currentIndex();
+    s.WriteDetailText = CheckShiori->isChecked();
+    s.BlankDurationHead = AdvSpinEdit2->value();
+    s.BlankDurationTail = AdvSpinEdit3->value();
+    s.PlayerVolume = property("playerVolume").isValid() ? property("playerVolume").toInt() : -1;
+    s.CrossTypeA = MenuMakeCross->isChecked();
+    s.CrossTypeB = MenuMakeSingle->isChecked();
+    s.WriteJsonFile = CheckWriteJson->isChecked();
+    s.ExportHTMLs = CheckWriteHTML->isChecked();
+    s.Compression.clear();
+    for (QAction* action : MenuCompress->actions())
+        if (action->isChecked()) {
+            s.Compression = action->text();
+            break;
+        }
+    s.CompressionLevel = 0;
+    for (QAction* action : MenuCompressLevel->actions())
+        if (action->isChecked()) {
+            s.CompressionLevel = action->data().toInt();
+            break;
+        }
+    return s;
+}
+
+void TFormXFade::ApplySettings(const TSettings& s)
+{
+    AdvSpinEdit1->setValue(s.CrossDuration);
+    ComboBox1->setCurrentIndex(s.EnvelopeType >= 0 && s.EnvelopeType < ComboBox1->count() ? s.EnvelopeType : -1);
+    CheckShiori->setChecked(s.WriteDetailText);
+    AdvSpinEdit2->setValue(s.BlankDurationHead);
+    AdvSpinEdit3->setValue(s.BlankDurationTail);
+    if (s.PlayerVolume >= 0)
+        setProperty("playerVolume", s.PlayerVolume);
+    MenuMakeCross->setChecked(s.CrossTypeA);
+    MenuMakeSingle->setChecked(s.CrossTypeB);
+    if (!s.CrossTypeA && !s.CrossTypeB) {
+        MenuMakeCross->setChecked(false);
+        MenuMakeSingle->setChecked(false);
+    }
+    CheckWriteJson->setChecked(s.WriteJsonFile);
+    CheckWriteHTML->setChecked(s.ExportHTMLs);
+    RadioItemNoCompress->setChecked(true);
+    for (QAction* action : MenuCompress->actions())
+        if (action->text() == s.Compression) {
+            action->setChecked(true);
+            break;
+        }
+    for (QAction* action : MenuCompressLevel->actions())
+        if (action->data().toInt() == s.CompressionLevel) {
+            action->setChecked(true);
+            break;
+        }
+    UpdateDiagram();
+}
+
+void TFormXFade::UpdateDiagram()
+{
+    AdvGDIPPicture1->SetValues(AdvSpinEdit1->value(), ComboBox1->currentIndex(), AdvSpinEdit2->value(),
+                               AdvSpinEdit3->value());
+}
+
+void TFormXFade::RefreshTrackList()
+{
+    const QSignalBlocker block(AdvPolyList1);
+    AdvPolyList1->clear();
+    for (int i = 0; i < tracks_.Count(); ++i) {
+        const TrackEntry& entry = tracks_.At(i);
+        auto* item = new QListWidgetItem(AdvPolyList1);
+        item->setData(Qt::UserRole, entry.Caption);
+        item->setData(Qt::AccessibleTextRole, TrackTitle(entry.SourcePath));
+        item->setSizeHint(QSize(0, kTrackRowHeight));
+    }
+    const int selected = tracks_.SelectedIndex();
+    AdvPolyList1->setCurrentRow(selected);
+}
+
+void TFormXFade::SetEditorEnabled(bool enabled)
+{
+    // The in/out editor comes into GroupBox1; until then there is nothing to switch.
+    editorEnabled_ = enabled;
+}
+
+void TFormXFade::BtnOpenFilesClick()
+{
+    const QStringList files = TUiServices::Instance().OpenFileNames(this, kTrackFilter);
+    if (files.isEmpty())
+        return;
+    tracks_.AddTrackFiles(files);
+    RefreshTrackList();
+}
+
+void TFormXFade::BtnDeleteClick()
+{
+    tracks_.RemoveSelected();
+    RefreshTrackList();
+    SetEditorEnabled(false);
+}
+
+void TFormXFade::BtnLoadProjectClick()
+{
+    const QString file = TUiServices::Instance().OpenFileName(this, kProjectFilter);
+    if (file.isEmpty())
+        return;
+    const QString name = QFileInfo(file).suffix().isEmpty() ? file + u".mlkd"_s : file;
+    try {
+        LoadProject(tracks_, name, [this] { SetEditorEnabled(false); });
+    } catch (const Error& e) {
+        RefreshTrackList();
+        ReportError(this, e.Message());
+        return;
+    }
+    RefreshTrackList();
+}
+
+void TFormXFade::BtnSaveProjectClick()
+{
+    const QString file = TUiServices::Instance().SaveFileName(this, kProjectFilter, u"mlkd"_s);
+    if (file.isEmpty())
+        return;
+    try {
+        SaveProject(tracks_, file);
+    } catch (const Error& e) {
+        ReportError(this, e.Message());
+    }
+}
+
+void TFormXFade::KAddDrop1DropFiles(const QStringList& paths)
+{
+    try {
+        DropPaths(tracks_, paths, [this] { SetEditorEnabled(false); });
+    } catch (const Error& e) {
+        RefreshTrackList();
+        ReportError(this, e.Message());
+        return;
+    }
+    RefreshTrackList();
+}
+
+void TFormXFade::AdvGlowButton1Click()
+{
+    formRandom_->move(geometry().center() - formRandom_->rect().center());
+    formRandom_->exec();
+    RefreshTrackList();
+}
+
+void TFormXFade::BtnHelpClick()
+{
+    TUiServices& ui = TUiServices::Instance();
+    if (ui.MessageBox(this, u"オンラインマニュアルを開きますか？"_s, u"確認"_s, QMessageBox::Information,
+                      QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes)
+        ui.OpenUrl(ManualUrl());
+}
+
+void TFormXFade::BtnGoBuildClick()
+{
+    TUiServices& ui = TUiServices::Instance();
+    THREAD_ERROR.clear();
+    CROSSFADE_MODES = MenuMakeSingle->isChecked() ? cfmSingle : cfmMixed;
+    if (CROSSFADE_MODES == cfmMixed && tracks_.Count() == 0) {
+        ui.MessageBox(this, NoTracksMessage(), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
+    const QStringList lines = ValidateTracks(tracks_, AdvSpinEdit1->text());
+    if (!lines.isEmpty()) {
+        ui.MessageBox(this, ValidationMessage(lines), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
+    const QString output = CROSSFADE_MODES == cfmMixed
+                               ? ui.SaveFileName(this, kOutputFilter, u"wav"_s)
+                               : ui.ExistingDirectory(this, u"名前を付けて保存 (シングル)"_s, u"保存先フォルダー:"_s);
+    if (output.isEmpty())
+        return;
+
+    // The options the job reads once at its start; the modal progress dialog
+    // keeps the controls and the list as they are until it ends.
+    TBuildOptions options;
+    options.Mode = CROSSFADE_MODES;
+    options.OutputPath = output;
+    options.EnvelopeType = ComboBox1->currentIndex();
+    options.WriteBookmark = CheckShiori->isChecked();
+    options.WriteHtml = CheckWriteHTML->isChecked();
+    options.WriteJson = CheckWriteJson->isChecked();
+    options.BlankHead = AdvSpinEdit2->value();
+    options.BlankTail = AdvSpinEdit3->value();
+    options.CrossfadeTime = AdvSpinEdit1->value();
+    for (QAction* action : MenuCompress->actions())
+        if (action->isChecked() && action->data().toInt() >= 0) {
+            options.EncoderTag = action->data().toInt();
+            break;
+        }
+    options.Quality = RadioItemQLOW->isChecked()    ? u"LO"_s
+                      : RadioItemQMID->isChecked()  ? u"MD"_s
+                      : RadioItemQHIGH->isChecked() ? u"HI"_s
+                                                    : u"MD"_s;
+    const TCrossfade crossfade = SetCrossfadeTime(options.CrossfadeTime);
+    CROSSFADE_TIME = crossfade.Time;
+    CROSSFADE_BYTES = crossfade.Bytes;
+    pendingBuild_ = options;
+
+    progress_ = new TProgressDlg(this);
+    KThdComp2->Tag = 0;
+    KThdComp2->Start();
+    progress_->exec();
+}
+
+void TFormXFade::KThdComp2Execute()
+{
+    TWindowBuildUser user(KThdComp2);
+    const TBuildOutcome outcome = RunBuildJob(pendingBuild_, tracks_, user);
+    THREAD_ERROR = outcome.ThreadError;
+    KThdComp2->Tag = outcome.CancelMark ? -1 : 0;
+}
+
+void TFormXFade::KThdComp2Terminate()
+{
+    TUiServices& ui = TUiServices::Instance();
+    if (!THREAD_ERROR.isEmpty())
+        ui.MessageBox(this, THREAD_ERROR, u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
+    else if (KThdComp2->Tag == 0)
+        ui.MessageBox(this, u"完了しました。"_s, u"Complete"_s, QMessageBox::Information, QMessageBox::Ok);
+    else
+        ui.MessageBox(this, u"途中終了しました。"_s, u"Complete"_s, QMessageBox::Warning, QMessageBox::Ok);
+    if (progress_ != nullptr) {
+        progress_->accept();
+        progress_->deleteLater();
+        progress_ = nullptr;
+    }
+}
+
+bool TFormXFade::eventFilter(QObject* watched, QEvent* event)
+{
+    if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->property(kHintProperty).isValid()) {
+        if (event->type() == QEvent::Enter)
+            HTMLPopup1->ShowFor(widget, widget->property(kHintProperty).toString());
+        else if (event->type() == QEvent::Leave || event->type() == QEvent::MouseButtonPress)
+            HTMLPopup1->hide();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormXFade::FormClose()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    SaveSettings(CollectSettings(), settingsPath_);   // a failure closes without a word
+    tracks_.Clear();
+    RefreshTrackList();
+}
+
+void TFormXFade::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    HTMLPopup1->hide();
+    QWidget::closeEvent(event);
 }
 
 } // namespace medlark

@@ -1,10 +1,38 @@
 #pragma once
-// The main window: a fixed 784 x 599 client area, centred, with minimise and
-// close buttons only.
+// The main window: track list with its buttons, the build settings, the build
+// button with its options menu, the in/out editor's frame, help and version.
+
+#include "model/BuildMode.h"
+#include "model/Settings.h"
+#include "model/TrackList.h"
+#include "render/BuildJob.h"
 
 #include <QWidget>
 
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QToolButton;
+
 namespace medlark {
+
+class TBanner;
+class TCrossfadeDiagram;
+class TDecimalSpinEdit;
+class TFormRandom;
+class THTMLPopup;
+class TKAddDrop;
+class TKThdComp;
+class TProgressDlg;
+class TTrackListView;
 
 inline constexpr int kMainClientWidth = 784;
 inline constexpr int kMainClientHeight = 599;
@@ -12,7 +40,108 @@ inline constexpr int kMainClientHeight = 599;
 class TFormXFade final : public QWidget {
     Q_OBJECT
 public:
-    explicit TFormXFade(QWidget* parent = nullptr);
+    // settingsPath: config.ini to read at start and write at close.
+    explicit TFormXFade(const QString& settingsPath, QWidget* parent = nullptr);
+    ~TFormXFade() override;
+
+    TrackList& Tracks() { return tracks_; }
+    TFormRandom* FormRandom() const { return formRandom_; }
+    TProgressDlg* CurrentProgress() const { return progress_; }
+
+    // Rebuilds the rows from the track list (after a change made elsewhere).
+    void RefreshTrackList();
+    void SetEditorEnabled(bool enabled);
+
+    // The build options as the controls hold them.
+    TSettings CollectSettings() const;
+    void ApplySettings(const TSettings& settings);
+
+    // Handlers, by their form names.
+    void BtnOpenFilesClick();
+    void BtnDeleteClick();
+    void BtnLoadProjectClick();
+    void BtnSaveProjectClick();
+    void KAddDrop1DropFiles(const QStringList& paths);
+    void AdvGlowButton1Click();
+    void BtnGoBuildClick();
+    void BtnHelpClick();
+    void KThdComp2Terminate();
+
+    // Controls, by their form names.
+    TBanner* AdvGDIPPicture2;
+    QLabel* Label1;
+    QPushButton* AdvGlowButton1;
+    TTrackListView* AdvPolyList1;
+    QToolButton* BtnOpenFiles;
+    QToolButton* BtnDelete;
+    QToolButton* BtnLoadProject;
+    QToolButton* BtnSaveProject;
+    QLabel* Panel1;
+    TDecimalSpinEdit* AdvSpinEdit1;
+    QLabel* Panel2;
+    QComboBox* ComboBox1;
+    QLabel* Panel3;
+    QLabel* Label12;
+    TDecimalSpinEdit* AdvSpinEdit2;
+    QLabel* Label10;
+    TDecimalSpinEdit* AdvSpinEdit3;
+    QToolButton* BtnGoBuild;
+    QGroupBox* GroupBox1;
+    QGroupBox* GroupBox2;
+    TCrossfadeDiagram* AdvGDIPPicture1;
+    QToolButton* BtnHelp;
+    QLabel* LinkLabel1;
+    QFrame* Bevel1;
+    QFrame* Bevel2;
+
+    QMenu* AdvPopupMenu1;
+    QAction* MenuMakeCross;
+    QAction* MenuMakeSingle;
+    QMenu* MenuCompress;
+    QAction* RadioItemNoCompress;
+    QMenu* MenuCompressLevel;
+    QAction* RadioItemQLOW;
+    QAction* RadioItemQMID;
+    QAction* RadioItemQHIGH;
+    QAction* CheckWriteHTML;
+    QAction* CheckShiori;
+    QAction* CheckWriteJson;
+
+    TKAddDrop* KAddDrop1;
+    TKThdComp* KThdComp2;
+    THTMLPopup* HTMLPopup1;
+
+    // Build fields.
+    double CROSSFADE_TIME = 0;
+    std::int64_t CROSSFADE_BYTES = 0;
+    TCrossFadeMode CROSSFADE_MODES = cfmMixed;
+    QString THREAD_ERROR;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateMenu();
+    void FillCompressionMenu();
+    void UpdateDiagram();
+    void KThdComp2Execute();
+    void FormClose();
+
+    QString settingsPath_;
+    TrackList tracks_;
+    TFormRandom* formRandom_ = nullptr;
+    TProgressDlg* progress_ = nullptr;
+    QActionGroup* modeGroup_ = nullptr;
+    QActionGroup* compressGroup_ = nullptr;
+    QActionGroup* qualityGroup_ = nullptr;
+    TBuildOptions pendingBuild_;
+    bool editorEnabled_ = false;
+    bool closed_ = false;
 };
+
+// The manual shipped with the program, and the project's page.
+QString ManualUrl();
 
 } // namespace medlark

@@ -1,0 +1,32 @@
+#include "ui/Application.h"
+
+#include "model/Error.h"
+#include "ui/UiServices.h"
+
+#include <new>
+
+namespace medlark {
+
+TMedlarkApplication::TMedlarkApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Medlark"));
+    setApplicationDisplayName(QStringLiteral("Medlark"));
+    setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
+    setDesktopFileName(QStringLiteral("medlark"));
+}
+
+bool TMedlarkApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const Error& e) {
+        ReportError(nullptr, e.Message());
+    } catch (const std::bad_alloc&) {
+        ReportError(nullptr, QStringLiteral("メモリが不足しています"));
+    } catch (const std::exception& e) {
+        ReportError(nullptr, QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+} // namespace medlark

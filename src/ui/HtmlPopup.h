@@ -1,0 +1,17 @@
+#pragma once
+// A borderless popup that shows a button's hint in bold just below it.
+
+#include <QLabel>
+
+namespace medlark {
+
+class THTMLPopup final : public QLabel {
+    Q_OBJECT
+public:
+    explicit THTMLPopup(QWidget* owner);
+    // Shows "<b>" + hint + "</b>" under control (left at the window's left plus
+    // the control's left, top just below the control).
+    void ShowFor(QWidget* control, const QString& hint);
+};
+
+} // namespace medlark

@@ -1,0 +1,288 @@
+#include "ui/Pictures.h"
+
+#include "model/NumberText.h"
+#include "render/Mixing.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+
+namespace medlark {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QColor kBlue(0x2f, 0x6f, 0xde);
+const QColor kInk(0x33, 0x3a, 0x48);
+
+QPixmap Draw(TPicture picture, int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 24.0, size / 24.0);
+    QPen pen(kInk, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(pen);
+
+    auto note = [&](QPointF at) {
+        p.setBrush(kInk);
+        p.drawEllipse(at, 3.0, 2.4);
+        p.drawLine(at + QPointF(2.8, 0), at + QPointF(2.8, -11));
+        p.drawLine(at + QPointF(2.8, -11), at + QPointF(7, -8.5));
+        p.setBrush(Qt::NoBrush);
+    };
+    auto badge = [&](QColor color, bool plus) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QPointF(17.5, 17.5), 5.5, 5.5);
+        p.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(14.8, 17.5), QPointF(20.2, 17.5));
+        if (plus)
+            p.drawLine(QPointF(17.5, 14.8), QPointF(17.5, 20.2));
+        p.setPen(pen);
+    };
+    auto folder = [&]() {
+        QPainterPath path;
+        path.moveTo(2.5, 6);
+        path.lineTo(9, 6);
+        path.lineTo(11, 8.5);
+        path.lineTo(20.5, 8.5);
+        path.lineTo(20.5, 19);
+        path.lineTo(2.5, 19);
+        path.closeSubpath();
+        p.setBrush(QColor(0xf3, 0xc9, 0x5c));
+        p.drawPath(path);
+        p.setBrush(Qt::NoBrush);
+    };
+
+    switch (picture) {
+    case TPicture::OpenFiles:
+        note(QPointF(8, 17));
+        badge(QColor(0x2e, 0x9d, 0x4f), true);
+        break;
+    case TPicture::Delete:
+        note(QPointF(8, 17));
+        badge(QColor(0xd0, 0x3b, 0x3b), false);
+        break;
+    case TPicture::LoadProject:
+        folder();
+        p.setPen(QPen(kBlue, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawLine(QPointF(11.5, 16.5), QPointF(11.5, 10.5));
+        p.drawPolyline(QPolygonF({QPointF(8.5, 13), QPointF(11.5, 10), QPointF(14.5, 13)}));
+        break;
+    case TPicture::SaveProject: {
+        p.setBrush(QColor(0xe8, 0xee, 0xf8));
+        p.drawRoundedRect(QRectF(3.5, 3.5, 17, 17), 2, 2);
+        p.setBrush(kBlue);
+        p.setPen(Qt::NoPen);
+        p.drawRect(QRectF(7, 3.5, 10, 6));
+        p.setPen(pen);
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(7, 13, 10, 7.5));
+        break;
+    }
+    case TPicture::Help:
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 220));
+        p.drawEllipse(QPointF(12, 12), 10, 10);
+        p.setPen(kBlue);
+        {
+            QFont f = p.font();
+            f.setPixelSize(15);
+            f.setBold(true);
+            p.setFont(f);
+        }
+        p.drawText(QRectF(0, 0, 24, 24), Qt::AlignCenter, u"?"_s);
+        break;
+    case TPicture::Random:
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(3, 3, 18, 18), 4, 4);
+        p.setBrush(kInk);
+        for (const QPointF& dot : {QPointF(8, 8), QPointF(12, 12), QPointF(16, 16), QPointF(16, 8), QPointF(8, 16)})
+            p.drawEllipse(dot, 1.4, 1.4);
+        break;
+    case TPicture::Build: {
+        // Two overlapping fades.
+        p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(2, 19), QPointF(7, 6), QPointF(12, 6), QPointF(17, 19)}));
+        p.setPen(QPen(QColor(0xbf, 0xe3, 0xff), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(12, 19), QPointF(17, 6), QPointF(22, 6)}));
+        break;
+    }
+    }
+    return pixmap;
+}
+
+} // namespace
+
+QIcon PictureIcon(TPicture picture, int size)
+{
+    QIcon icon;
+    icon.addPixmap(Draw(picture, size));
+    icon.addPixmap(Draw(picture, size * 2));
+    return icon;
+}
+
+QIcon AppIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 24.0, size / 24.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kBlue);
+        p.drawRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
+        p.end();
+        QPixmap mark = Draw(TPicture::Build, size);
+        QPainter q(&pixmap);
+        q.drawPixmap(0, 0, mark);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+TBanner::TBanner(QWidget* parent) : QWidget(parent)
+{
+}
+
+void TBanner::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, width(), 0);
+    g.setColorAt(0, QColor(0x1f, 0x2b, 0x47));
+    g.setColorAt(1, kBlue);
+    p.fillRect(rect(), g);
+
+    // A faint medley of waves behind the name.
+    for (int k = 0; k < 3; ++k) {
+        QPainterPath wave;
+        const double base = height() * (0.55 + 0.12 * k);
+        wave.moveTo(0, base);
+        for (int x = 0; x <= width(); x += 4)
+            wave.lineTo(x, base + std::sin(x / (38.0 + 9 * k) + k) * (7 - k * 2));
+        p.setPen(QPen(QColor(255, 255, 255, 28 + 10 * k), 1.5));
+        p.drawPath(wave);
+    }
+
+    QFont title = font();
+    title.setPixelSize(30);
+    title.setBold(true);
+    p.setFont(title);
+    p.setPen(Qt::white);
+    p.drawText(QRect(22, 8, 300, 38), Qt::AlignLeft | Qt::AlignVCenter, u"Medlark"_s);
+    QFont tagline = font();
+    tagline.setPixelSize(12);
+    p.setFont(tagline);
+    p.setPen(QColor(255, 255, 255, 210));
+    p.drawText(QRect(24, 44, 520, 20), Qt::AlignLeft | Qt::AlignVCenter,
+               u"クロスフェードでつなぐメドレー作成ツール"_s);
+}
+
+TCrossfadeDiagram::TCrossfadeDiagram(QWidget* parent) : QWidget(parent)
+{
+}
+
+void TCrossfadeDiagram::SetValues(double crossfade, int envelope, double head, double tail)
+{
+    crossfade_ = crossfade;
+    envelope_ = envelope;
+    head_ = head;
+    tail_ = tail;
+    update();
+}
+
+void TCrossfadeDiagram::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(rect(), Qt::white);
+
+    // The time axis is schematic: blanks and crossfade get widths that follow
+    // their values within sensible limits, the segments the rest.
+    const double left = 14, right = width() - 14;
+    const double top = 44, bottom = height() - 58;
+    const double span = right - left;
+    auto share = [](double seconds, double lo, double hi) { return lo + (hi - lo) * seconds / (seconds + 4.0); };
+    const double headW = head_ > 0 ? share(head_, 10, 60) : 0;
+    const double tailW = tail_ > 0 ? share(tail_, 10, 60) : 0;
+    const double fadeW = share(crossfade_, 24, 150);
+    const double segW = (span - headW - tailW + fadeW) / 2;
+    const double aStart = left + headW;
+    const double aEnd = aStart + segW;
+    const double bStart = aEnd - fadeW;
+    const double bEnd = bStart + segW;
+
+    // Gains of the chosen envelope, sampled.
+    constexpr int steps = 64;
+    auto gainIn = [this](int i) { return FadeInGain(i, steps + 1, envelope_); };
+    auto gainOut = [this](int i) { return FadeOutGain(i, steps + 1, envelope_); };
+    auto y = [&](double gain) { return bottom - (bottom - top) * gain; };
+
+    auto segment = [&](double start, double end, const QColor& color) {
+        QPainterPath path;
+        path.moveTo(start, bottom);
+        for (int i = 0; i <= steps; ++i)
+            path.lineTo(start + fadeW * i / steps, y(gainIn(i)));
+        for (int i = 0; i <= steps; ++i)
+            path.lineTo(end - fadeW + fadeW * i / steps, y(gainOut(i)));
+        path.lineTo(end, bottom);
+        QColor fill = color;
+        fill.setAlpha(70);
+        p.setPen(QPen(color, 2));
+        p.setBrush(fill);
+        p.drawPath(path);
+    };
+
+    // Blanks.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xee, 0xf0, 0xf4));
+    if (headW > 0)
+        p.drawRect(QRectF(left, top, headW, bottom - top));
+    if (tailW > 0)
+        p.drawRect(QRectF(bEnd, top, tailW, bottom - top));
+    segment(aStart, aEnd, kBlue);
+    segment(bStart, bEnd, QColor(0xe0, 0x7b, 0x22));
+
+    // Axis and labels.
+    p.setPen(QPen(QColor(0x88, 0x8f, 0x9c), 1));
+    p.drawLine(QPointF(left, bottom), QPointF(right, bottom));
+    QFont small = font();
+    small.setPixelSize(11);
+    p.setFont(small);
+    p.setPen(kInk);
+    const double labelY = bottom + 6;
+    auto label = [&](double x0, double x1, const QString& text) {
+        p.drawText(QRectF(x0 - 40, labelY, x1 - x0 + 80, 18), Qt::AlignHCenter | Qt::AlignTop, text);
+    };
+    if (headW > 0)
+        label(left, aStart, u"前 "_s + FormatNumber(head_) + u" 秒"_s);
+    if (tailW > 0)
+        label(bEnd, right, u"後 "_s + FormatNumber(tail_) + u" 秒"_s);
+    p.setPen(QPen(kInk, 1, Qt::DashLine));
+    p.drawLine(QPointF(bStart, top - 6), QPointF(bStart, bottom));
+    p.drawLine(QPointF(aEnd, top - 6), QPointF(aEnd, bottom));
+    p.setPen(kInk);
+    p.drawText(QRectF(bStart - 60, top - 26, fadeW + 120, 18), Qt::AlignHCenter | Qt::AlignBottom,
+               u"クロス "_s + FormatNumber(crossfade_) + u" 秒"_s);
+    p.setPen(kBlue);
+    p.drawText(QRectF(aStart, bottom + 24, segW, 18), Qt::AlignHCenter, u"トラック 1"_s);
+    p.setPen(QColor(0xe0, 0x7b, 0x22));
+    p.drawText(QRectF(bStart, bottom + 24, segW, 18), Qt::AlignHCenter, u"トラック 2"_s);
+    p.setPen(QColor(0x6b, 0x72, 0x80));
+    const QString curve = envelope_ == 0   ? u"エンベロープ: 直線"_s
+                          : envelope_ == 1 ? u"エンベロープ: サインカーブ"_s
+                                           : u"エンベロープ: なし"_s;
+    p.drawText(QRectF(left, 6, span, 16), Qt::AlignRight | Qt::AlignVCenter, curve);
+}
+
+} // namespace medlark

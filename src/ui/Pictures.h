@@ -1,0 +1,41 @@
+#pragma once
+// Medlark's own pictures, drawn with QPainter: the banner, the button pictures
+// and the live crossfade diagram.
+
+#include <QIcon>
+#include <QWidget>
+
+namespace medlark {
+
+enum class TPicture { OpenFiles, Delete, LoadProject, SaveProject, Help, Random, Build };
+QIcon PictureIcon(TPicture picture, int size = 24);
+QIcon AppIcon();
+
+class TBanner final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TBanner(QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// Two segments overlapping by the crossfade, each with the envelope's real
+// curves, the blanks before and after, and the times written on them.
+class TCrossfadeDiagram final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TCrossfadeDiagram(QWidget* parent);
+    void SetValues(double crossfade, int envelope, double head, double tail);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    double crossfade_ = 10;
+    int envelope_ = 0;
+    double head_ = 1;
+    double tail_ = 1;
+};
+
+} // namespace medlark
