@@ -601,6 +601,7 @@ void TFormXFade::BtnGoBuildClick()
     pendingBuild_ = options;
 
     progress_ = new TProgressDlg(this);
+    Q_EMIT BuildStarted(progress_);
     KThdComp2->Tag = 0;
     KThdComp2->Start();
     progress_->exec();

@@ -117,6 +117,10 @@ public:
     TCrossFadeMode CROSSFADE_MODES = cfmMixed;
     QString THREAD_ERROR;
 
+Q_SIGNALS:
+    // A build's progress dialog exists and its worker is about to start.
+    void BuildStarted(TProgressDlg* dialog);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -62,6 +62,7 @@ void TProgressDlg::Receive(unsigned position, int maximum)
     ProgressBar->setMaximum(top);
     const long long scaled = maximum > 0 ? position : (position > 0 ? 1 : 0);
     ProgressBar->setValue(static_cast<int>(std::min<long long>(scaled, top)));
+    Q_EMIT Progressed(position, maximum);
 }
 
 void TProgressDlg::EncReceive(bool on)

@@ -20,6 +20,10 @@ public:
     // The encoding indicator: on shows the label and starts its blinking.
     void EncReceive(bool on);
 
+Q_SIGNALS:
+    void Progressed(unsigned position, int maximum);
+
+public:
     QLabel* Label1;
     QLabel* Label2;
     QProgressBar* ProgressBar;

@@ -1,0 +1,351 @@
+// The real main window, driven as a user would, with its message boxes and
+// file dialogs answered by a test service.
+
+#include "ui/MainWindow.h"
+
+#include "model/IniText.h"
+#include "model/ProjectFile.h"
+#include "render/PcmBlock.h"
+#include "render/WavOutput.h"
+#include "support/KDrop.h"
+#include "ui/DecimalSpinEdit.h"
+#include "ui/HtmlPopup.h"
+#include "ui/ProgressDlg.h"
+#include "ui/TrackListView.h"
+#include "ui/UiServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QUrl>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QPushButton>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+
+using namespace medlark;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct ShownBox {
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+class FakeServices final : public TUiServices {
+public:
+    std::vector<ShownBox> boxes;
+    std::deque<QMessageBox::StandardButton> answers;
+    QString saveName;
+    QString directory;
+    QStringList openNames;
+    QStringList opened;
+
+    QMessageBox::StandardButton MessageBox(QWidget*, const QString& text, const QString& caption,
+                                           QMessageBox::Icon icon, QMessageBox::StandardButtons buttons) override
+    {
+        boxes.push_back({text, caption, icon, buttons});
+        if (answers.empty())
+            return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
+        const auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    QStringList OpenFileNames(QWidget*, const QString&) override { return openNames; }
+    QString OpenFileName(QWidget*, const QString&) override { return openNames.value(0); }
+    QString SaveFileName(QWidget*, const QString&, const QString&) override { return saveName; }
+    QString ExistingDirectory(QWidget*, const QString&, const QString&) override { return directory; }
+    void OpenUrl(const QString& url) override { opened << url; }
+};
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TUiServices::SetInstance(&services_);
+        settings_ = dir_.filePath(u"config.ini"_s);
+    }
+    void TearDown() override { TUiServices::SetInstance(nullptr); }
+
+    QString Tone(const QString& name, double seconds)
+    {
+        const auto frames = static_cast<std::int64_t>(seconds * kPcmRate);
+        PcmBlock pcm(static_cast<size_t>(frames) * 2);
+        for (std::int64_t i = 0; i < frames; ++i)
+            pcm[static_cast<size_t>(2 * i)] = pcm[static_cast<size_t>(2 * i + 1)] =
+                static_cast<std::int16_t>(6000 * std::sin(static_cast<double>(i) * 0.03));
+        const QString path = dir_.filePath(name);
+        OutputFile file = CreateOutputFile(path);
+        WriteHeader(file);
+        file.Write(pcm.data(), ByteCount(pcm));
+        FinishWav(file);
+        return path;
+    }
+
+    void WriteSettings(const QString& text)
+    {
+        QFile file(settings_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE).encode(text));
+    }
+
+    TIniText SavedSettings()
+    {
+        QFile file(settings_);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return TIniText::FromBytes(file.readAll());
+    }
+
+    QTemporaryDir dir_;
+    FakeServices services_;
+    QString settings_;
+};
+
+} // namespace
+
+TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesTwelveKeysAtClose)
+{
+    {
+        TFormXFade window(settings_);
+        EXPECT_EQ(window.windowTitle(), u"Medlark");
+        EXPECT_EQ(window.size(), QSize(784, 599));
+        EXPECT_EQ(window.AdvSpinEdit1->text(), u"10");
+        EXPECT_EQ(window.ComboBox1->currentText(), u"直線");
+        EXPECT_TRUE(window.CheckShiori->isChecked());
+        EXPECT_TRUE(window.MenuMakeCross->isChecked());
+        EXPECT_TRUE(window.RadioItemNoCompress->isChecked());
+        EXPECT_TRUE(window.RadioItemQMID->isChecked());
+        EXPECT_EQ(window.AdvPopupMenu1->defaultAction(), window.MenuMakeCross);
+        // The shipped encoders are offered after "なし".
+        EXPECT_EQ(window.MenuCompress->actions().size(), 5);
+        EXPECT_EQ(window.AdvSpinEdit1->minimum(), 0.1);
+        EXPECT_EQ(window.AdvSpinEdit1->maximum(), 65535.0);
+        EXPECT_EQ(window.AdvSpinEdit2->maximum(), 10.0);
+        window.show();
+        window.close();
+    }
+    EXPECT_EQ(SavedSettings().Lines(u"General"_s),
+              (QStringList{u"CrossDuration=10"_s, u"EnvelopeType=0"_s, u"WriteDetailText=1"_s,
+                           u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=-1"_s,
+                           u"CrossTypeA=1"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=0"_s, u"ExportHTMLs=0"_s,
+                           u"Compression=なし"_s, u"CompressionLevel=5"_s}));
+}
+
+TEST_F(MainWindow, SettingsAreAppliedAtStartAndTheMenuKeepsItsGroups)
+{
+    WriteSettings(u"[General]\r\nCrossDuration=6.5\r\nEnvelopeType=1\r\nBlankDurationHead=25\r\nCrossTypeB=1\r\n"
+                  u"Compression=MP3 (.mp3)\r\nCompressionLevel=10\r\nWriteJsonFile=1\r\nPlayerVolume=30\r\n"_s);
+    TFormXFade window(settings_);
+    EXPECT_EQ(window.AdvSpinEdit1->text(), u"6.5");
+    EXPECT_EQ(window.ComboBox1->currentIndex(), 1);
+    EXPECT_EQ(window.AdvSpinEdit2->value(), 10.0);
+    EXPECT_FALSE(window.CheckShiori->isChecked());   // the key's default
+    EXPECT_TRUE(window.MenuMakeSingle->isChecked());
+    EXPECT_FALSE(window.MenuMakeCross->isChecked());
+    EXPECT_TRUE(window.CheckWriteJson->isChecked());
+    EXPECT_TRUE(window.RadioItemQHIGH->isChecked());
+    QAction* mp3 = nullptr;
+    for (QAction* a : window.MenuCompress->actions())
+        if (a->text() == u"MP3 (.mp3)")
+            mp3 = a;
+    ASSERT_NE(mp3, nullptr);
+    EXPECT_TRUE(mp3->isChecked());
+    EXPECT_FALSE(window.RadioItemNoCompress->isChecked());
+
+    // Radio items exclude each other within their own group only.
+    window.MenuMakeCross->trigger();
+    EXPECT_TRUE(window.MenuMakeCross->isChecked());
+    EXPECT_FALSE(window.MenuMakeSingle->isChecked());
+    EXPECT_TRUE(window.CheckWriteJson->isChecked());
+    window.MenuMakeCross->trigger();   // a checked radio item stays checked
+    EXPECT_TRUE(window.MenuMakeCross->isChecked());
+    window.RadioItemNoCompress->trigger();
+    EXPECT_FALSE(mp3->isChecked());
+    EXPECT_TRUE(window.RadioItemQHIGH->isChecked());
+    window.CheckShiori->trigger();
+    EXPECT_TRUE(window.CheckShiori->isChecked());
+
+    window.close();
+    const TIniText saved = SavedSettings();
+    EXPECT_EQ(saved.Value(u"General"_s, u"CrossTypeA"_s), u"1");
+    EXPECT_EQ(saved.Value(u"General"_s, u"Compression"_s), u"なし");
+    EXPECT_EQ(saved.Value(u"General"_s, u"PlayerVolume"_s), u"30");
+    EXPECT_EQ(saved.Value(u"General"_s, u"CrossDuration"_s), u"6.5");
+}
+
+TEST_F(MainWindow, DropsLoadAProjectOrAddTracks)
+{
+    TFormXFade window(settings_);
+    const QString a = Tone(u"A.wav"_s, 1);
+    const QString b = Tone(u"B.wav"_s, 1);
+    TrackList list;
+    list.AddTrackFile(a)->SetTimes(0.1, 0.9);
+    list.AddTrackFile(b)->SetTimes(0.2, 0.8);
+    const QString project = dir_.filePath(u"Set.MLKD"_s);
+    SaveProject(list, project);
+
+    window.KAddDrop1DropFiles({project});
+    ASSERT_EQ(window.Tracks().Count(), 2);
+    EXPECT_EQ(window.AdvPolyList1->count(), 2);
+    EXPECT_TRUE(window.AdvPolyList1->item(1)->data(Qt::UserRole).toString().startsWith(u"<b>B</b>"_s));
+    window.KAddDrop1DropFiles({project, a});
+    EXPECT_EQ(window.Tracks().Count(), 4);
+    window.KAddDrop1DropFiles({dir_.path()});   // a folder is no track
+    EXPECT_EQ(window.Tracks().Count(), 4);
+
+    // The drop target is the list itself.
+    EXPECT_EQ(window.KAddDrop1->Control(), window.AdvPolyList1);
+
+    // Reordering and removing.
+    Q_EMIT window.AdvPolyList1->MoveRequested(0, 2);
+    EXPECT_EQ(window.Tracks().At(2).SourcePath, a);
+    EXPECT_EQ(window.AdvPolyList1->currentRow(), 2);
+    window.BtnDeleteClick();
+    EXPECT_EQ(window.Tracks().Count(), 3);
+    EXPECT_EQ(window.AdvPolyList1->count(), 3);
+}
+
+TEST_F(MainWindow, BuildCheckReportsEveryProblemAtOnce)
+{
+    TFormXFade window(settings_);
+    window.BtnGoBuildClick();
+    ASSERT_EQ(services_.boxes.size(), 1u);
+    EXPECT_EQ(services_.boxes[0].text, u"1つ以上のトラックが必要です。");
+    EXPECT_EQ(services_.boxes[0].caption, u"エラー");
+
+    const QString a = Tone(u"A.wav"_s, 1);
+    window.Tracks().AddTrackFile(a);
+    window.Tracks().AddTrackFile(a)->SetTimes(10, 8);
+    window.AdvSpinEdit1->setValue(6);
+    window.BtnGoBuildClick();
+    ASSERT_EQ(services_.boxes.size(), 2u);
+    EXPECT_EQ(services_.boxes[1].text,
+              u"◇問題が見つかりました。修正して再試行してください。\r\n\r\n1番目のトラックの時間設定が未定義です\r\n"
+              u"2番目のトラックの時間設定が不正です\r\n2番目のトラックの時間設定が短すぎます\r\n"_s);
+    EXPECT_EQ(services_.boxes[1].icon, QMessageBox::Critical);
+}
+
+TEST_F(MainWindow, BuildsAMedleyThroughTheWorkerAndTheProgressDialog)
+{
+    TFormXFade window(settings_);
+    const QString a = Tone(u"A.wav"_s, 4);
+    QFile broken(dir_.filePath(u"broken.mp3"_s));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not audio");
+    broken.close();
+    window.Tracks().AddTrackFile(a)->SetTimes(0.5, 2.5);
+    window.Tracks().AddTrackFile(broken.fileName())->SetTimes(0, 1);
+    window.Tracks().AddTrackFile(a)->SetTimes(1.0, 3.0);
+    window.AdvSpinEdit1->setValue(1);
+    window.AdvSpinEdit2->setValue(0);
+    window.AdvSpinEdit3->setValue(0);
+    window.CheckShiori->setChecked(false);
+
+    services_.saveName = dir_.filePath(u"medley.wav"_s);
+    services_.answers = {QMessageBox::Yes};   // skip the broken track
+    std::vector<std::pair<unsigned, int>> progress;
+    QObject::connect(&window, &TFormXFade::BuildStarted, [&](TProgressDlg* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), u"しばらくお待ちください");
+        QObject::connect(dialog, &TProgressDlg::Progressed,
+                         [&](unsigned position, int maximum) { progress.push_back({position, maximum}); });
+    });
+    window.BtnGoBuildClick();   // returns when the progress dialog has closed
+
+    EXPECT_EQ(progress, (std::vector<std::pair<unsigned, int>>{{0, 2}, {1, 2}, {1, 2}, {3, 2}}));
+    ASSERT_EQ(services_.boxes.size(), 2u);
+    EXPECT_EQ(services_.boxes[0].text, u"対応していない形式です: broken.mp3\r\nこのトラックを飛ばして続けますか？");
+    EXPECT_EQ(services_.boxes[0].caption, u"エラー");
+    EXPECT_EQ(services_.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(services_.boxes[1].text, u"完了しました。");
+    EXPECT_EQ(services_.boxes[1].caption, u"Complete");
+    EXPECT_EQ(window.CurrentProgress(), nullptr);
+    // 2 s and 2 s overlapped by 1 s.
+    EXPECT_EQ(QFileInfo(services_.saveName).size(), kWavHeaderBytes + 3 * kPcmBytesPerSecond);
+
+    // Stopped at the prompt: the medley of the tracks so far, and the other message.
+    services_.boxes.clear();
+    services_.answers = {QMessageBox::No};
+    window.BtnGoBuildClick();
+    ASSERT_EQ(services_.boxes.size(), 2u);
+    EXPECT_EQ(services_.boxes[1].text, u"途中終了しました。");
+    EXPECT_EQ(services_.boxes[1].icon, QMessageBox::Warning);
+    EXPECT_EQ(QFileInfo(services_.saveName).size(), kWavHeaderBytes + 2 * kPcmBytesPerSecond);
+
+    // An error wins over everything, and a cancelled dialog starts nothing.
+    services_.boxes.clear();
+    services_.saveName = dir_.filePath(u"no folder/x.wav"_s);
+    window.BtnGoBuildClick();
+    ASSERT_EQ(services_.boxes.size(), 1u);
+    EXPECT_TRUE(services_.boxes[0].text.contains(u"を作成できません。"_s));
+    EXPECT_EQ(services_.boxes[0].caption, u"エラー");
+    services_.boxes.clear();
+    services_.saveName.clear();
+    window.BtnGoBuildClick();
+    EXPECT_TRUE(services_.boxes.empty());
+}
+
+TEST_F(MainWindow, SingleModeWritesTrackFilesIntoTheChosenFolder)
+{
+    TFormXFade window(settings_);
+    const QString a = Tone(u"A.wav"_s, 3);
+    window.Tracks().AddTrackFile(a)->SetTimes(0.5, 1.5);
+    window.Tracks().AddTrackFile(a)->SetTimes(1.0, 2.5);
+    window.AdvSpinEdit1->setValue(0.2);
+    window.MenuMakeSingle->trigger();
+    services_.directory = dir_.filePath(u"out"_s);
+    QDir().mkpath(services_.directory);
+    window.BtnGoBuildClick();
+    ASSERT_FALSE(services_.boxes.empty());
+    EXPECT_EQ(services_.boxes.back().text, u"完了しました。");
+    EXPECT_TRUE(QFileInfo::exists(services_.directory + u"/Track_01.wav"_s));
+    EXPECT_TRUE(QFileInfo::exists(services_.directory + u"/Track_02.wav"_s));
+}
+
+TEST_F(MainWindow, HelpHintsAndTheErrorReport)
+{
+    TFormXFade window(settings_);
+    services_.answers = {QMessageBox::No};
+    window.BtnHelpClick();
+    EXPECT_TRUE(services_.opened.isEmpty());
+    EXPECT_EQ(services_.boxes.back().text, u"オンラインマニュアルを開きますか？");
+    EXPECT_EQ(services_.boxes.back().caption, u"確認");
+    services_.answers = {QMessageBox::Yes};
+    window.BtnHelpClick();
+    ASSERT_EQ(services_.opened.size(), 1);
+    EXPECT_TRUE(services_.opened[0].endsWith(u"/docs/manual.html"_s));
+    EXPECT_TRUE(QFileInfo::exists(QUrl(services_.opened[0]).toLocalFile()));
+    EXPECT_TRUE(window.LinkLabel1->text().contains(u"Version 1.071"_s));
+
+    window.show();
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(window.BtnDelete, &enter);
+    EXPECT_TRUE(window.HTMLPopup1->isVisible());
+    EXPECT_EQ(window.HTMLPopup1->text(), u"<b>トラックリストから取り除く</b>");
+    EXPECT_EQ(window.HTMLPopup1->pos().y(), window.mapToGlobal(QPoint(0, 0)).y() + 398 + 32);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(window.BtnDelete, &leave);
+    EXPECT_FALSE(window.HTMLPopup1->isVisible());
+
+    EXPECT_EQ(ErrorReportText(u"abc"_s), u"abc.");
+    EXPECT_EQ(ErrorReportText(u"abc."_s), u"abc.");
+    EXPECT_EQ(ErrorReportText(u"Stop!"_s), u"Stop!");   // "!" sorts below "."
+    EXPECT_EQ(ErrorReportText(u"開けません。"_s), u"開けません。.");
+    EXPECT_EQ(ErrorReportText(QString()), u"");
+    ReportError(&window, u"Broken"_s);
+    EXPECT_EQ(services_.boxes.back().text, u"Broken.");
+    EXPECT_EQ(services_.boxes.back().caption, u"Medlark");
+    EXPECT_EQ(services_.boxes.back().icon, QMessageBox::Critical);
+    window.close();
+}
