@@ -10,7 +10,6 @@ namespace medlark {
 TMedlarkApplication::TMedlarkApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Medlark"));
-    setApplicationDisplayName(QStringLiteral("Medlark"));
     setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
     setDesktopFileName(QStringLiteral("medlark"));
 }

@@ -9,7 +9,7 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
+#include <QToolButton>
 #include <QRadioButton>
 
 #include <cmath>
@@ -75,7 +75,9 @@ TFormRandom::TFormRandom(QWidget* owner, TrackList& list)
     SpinParam2->setGeometry(16, 102, 105, 22);
     SpinParam2->setAlignment(Qt::AlignRight);
 
-    AdvGlowButton1 = new QPushButton(u"GO!"_s, this);
+    AdvGlowButton1 = new QToolButton(this);
+    AdvGlowButton1->setText(u"GO!"_s);
+    AdvGlowButton1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     AdvGlowButton1->setObjectName(u"AdvGlowButton1"_s);
     AdvGlowButton1->setGeometry(167, 48, 146, 141);
     QFont go = AdvGlowButton1->font();
@@ -84,8 +86,7 @@ TFormRandom::TFormRandom(QWidget* owner, TrackList& list)
     AdvGlowButton1->setFont(go);
     AdvGlowButton1->setIcon(PictureIcon(TPicture::Random, 48));
     AdvGlowButton1->setIconSize(QSize(48, 48));
-    AdvGlowButton1->setStyleSheet(u"QPushButton { padding-top: 4px; }"_s);
-    connect(AdvGlowButton1, &QPushButton::clicked, this, &TFormRandom::AdvGlowButton1Click);
+    connect(AdvGlowButton1, &QToolButton::clicked, this, &TFormRandom::AdvGlowButton1Click);
 
     Seed = [] {
         static QElapsedTimer clock;

@@ -9,7 +9,7 @@
 
 class QGroupBox;
 class QLabel;
-class QPushButton;
+class QToolButton;
 class QRadioButton;
 
 namespace medlark {
@@ -51,7 +51,7 @@ public:
     TDecimalSpinEdit* SpinParam1;
     QRadioButton* RadioParam2;
     TDecimalSpinEdit* SpinParam2;
-    QPushButton* AdvGlowButton1;
+    QToolButton* AdvGlowButton1;
 
 private:
     TrackList& list_;

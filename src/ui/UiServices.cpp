@@ -17,6 +17,7 @@ QMessageBox::StandardButton TUiServices::MessageBox(QWidget* owner, const QStrin
                                                     QMessageBox::Icon icon, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, caption, text, buttons, owner);
+    box.setStyleSheet(u"QLabel { min-width: 220px; }"_s);   // room for the caption in the title bar
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
