@@ -9,9 +9,12 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 using namespace medlark;
+using medlark::test::ReadAll;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -23,11 +26,6 @@ QString Touch(const QTemporaryDir& dir, const QString& name)
     return file.fileName();
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void WriteUtf16(const QString& path, const QString& text)
 {

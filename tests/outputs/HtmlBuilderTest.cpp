@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 using namespace medlark;
@@ -37,11 +39,7 @@ protected:
         file.write(bytes);
     }
 
-    static QByteArray Read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    static QByteArray Read(const QString& path) { return test::ReadAll(path); }
 
     QTemporaryDir dir_;
     QString base_;

@@ -8,18 +8,16 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 using namespace medlark;
+using medlark::test::ReadAll;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 

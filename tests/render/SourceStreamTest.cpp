@@ -21,6 +21,16 @@ struct Format {
 
 void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 
+// A test name from the fixture's file name ("cbr.mp3" -> "f_cbr_mp3").
+std::string FormatName(const testing::TestParamInfo<Format>& info)
+{
+    std::string name = std::string("f_") + info.param.name;
+    for (char& c : name)
+        if (c == '.')
+            c = '_';
+    return name;
+}
+
 const QStringList kStereo44{u"-ac"_s, u"2"_s, u"-ar"_s, u"44100"_s};
 
 // In points that land before the decoder pre-roll, on packet edges and in the
@@ -80,13 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Format{"aac.m4a", {u"-c:a"_s, u"aac"_s, u"-aac_pns"_s, u"0"_s, u"-b:a"_s, u"128k"_s}},
                     Format{"adts.aac", {u"-c:a"_s, u"aac"_s, u"-aac_pns"_s, u"0"_s, u"-b:a"_s, u"96k"_s, u"-f"_s, u"adts"_s}},
                     Format{"vorbis.ogg", {u"-c:a"_s, u"libvorbis"_s, u"-q:a"_s, u"4"_s}}),
-    [](const testing::TestParamInfo<Format>& info) {
-        std::string name = info.param.name;
-        for (char& c : name)
-            if (c == '.')
-                c = '_';
-        return name;
-    });
+    FormatName);
 
 namespace {
 
@@ -128,13 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Format{"96k.flac", {u"-ar"_s, u"96000"_s, u"-c:a"_s, u"flac"_s}},
                     Format{"opus.opus", {u"-c:a"_s, u"libopus"_s, u"-b:a"_s, u"128k"_s}},
                     Format{"32k.mp3", {u"-ar"_s, u"32000"_s, u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"96k"_s}}),
-    [](const testing::TestParamInfo<Format>& info) {
-        std::string name = info.param.name;
-        for (char& c : name)
-            if (c == '.')
-                c = '_';
-        return "f" + name;
-    });
+    FormatName);
 
 TEST(SourceStream, MonoPlaysAtFullLevelOnBothSidesAndSurroundIsMixedDown)
 {

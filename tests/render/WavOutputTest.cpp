@@ -8,20 +8,18 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 using namespace medlark;
+using medlark::test::ReadAll;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 std::uint32_t U32(const QByteArray& bytes, int at)
 {
