@@ -39,9 +39,9 @@ TKThdComp::~TKThdComp()
 {
     // A running component must not be destroyed; should it happen, wait for the
     // worker rather than leave it relaying to a dead object.
-    if (thread_ != nullptr && thread_->isRunning()) {
+    if (thread_ && thread_->isRunning()) {
         stopRequested_ = true;
-        while (!thread_->wait(10))
+        while (thread_ && !thread_->wait(10))
             QCoreApplication::processEvents();
     }
 }

@@ -5,13 +5,14 @@
 // and Synchronize (runs there and waits for the result).
 
 #include <QObject>
+#include <QPointer>
 #include <QRecursiveMutex>
+#include <QThread>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 
-class QThread;
 
 namespace medlark {
 
@@ -52,7 +53,7 @@ private:
     void EndRelay();
 
     QRecursiveMutex lock_;
-    QThread* thread_ = nullptr;
+    QPointer<QThread> thread_;   // deletes itself after its run
     bool running_ = false;
     std::atomic<bool> stopRequested_{false};
 };
