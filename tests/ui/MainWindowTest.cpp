@@ -304,6 +304,12 @@ TEST_F(MainWindow, SingleModeWritesTrackFilesIntoTheChosenFolder)
     window.Tracks().AddTrackFile(a)->SetTimes(1.0, 2.5);
     window.AdvSpinEdit1->setValue(0.2);
     window.MenuMakeSingle->trigger();
+    // With an encoder and the sound sheet.
+    for (QAction* a : window.MenuCompress->actions())
+        if (a->text() == u"Ogg Vorbis (.ogg)")
+            a->trigger();
+    window.RadioItemQLOW->trigger();
+    window.CheckWriteHTML->trigger();
     services_.directory = dir_.filePath(u"out"_s);
     QDir().mkpath(services_.directory);
     window.BtnGoBuildClick();
@@ -311,6 +317,12 @@ TEST_F(MainWindow, SingleModeWritesTrackFilesIntoTheChosenFolder)
     EXPECT_EQ(services_.boxes.back().text, u"完了しました。");
     EXPECT_TRUE(QFileInfo::exists(services_.directory + u"/Track_01.wav"_s));
     EXPECT_TRUE(QFileInfo::exists(services_.directory + u"/Track_02.wav"_s));
+    const QStringList publish = QDir(services_.directory).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(publish.size(), 1);
+    const QString folder = services_.directory + u'/' + publish[0] + u'/';
+    EXPECT_GT(QFileInfo(folder + u"Track_01.ogg"_s).size(), 1000);
+    EXPECT_GT(QFileInfo(folder + u"Track_02.ogg"_s).size(), 1000);
+    EXPECT_TRUE(QFileInfo::exists(folder + u"soundsheet.html"_s));
 }
 
 TEST_F(MainWindow, HelpHintsAndTheErrorReport)
