@@ -211,7 +211,9 @@ std::int64_t TMedleyMixer::End()
     const std::int64_t n = received_;
     const std::int64_t x = CrossfadeFrames(crossfadeTime_, n * kPcmFrameBytes);
     Release(HeldFrames(), x, n);
-    file_.Flush();
+    // The segment goes to disk while the next one is decoded; the medley's
+    // final flushes wait for everything.
+    file_.StartFlush();
     file_.SetPosition(file_.Position() - x * kPcmFrameBytes);
     tail_.assign(held_.end() - static_cast<std::ptrdiff_t>(x * kPcmChannels), held_.end());
     held_.clear();

@@ -53,7 +53,7 @@ public:
 
     void Begin();
     void Push(const std::int16_t* samples, std::int64_t frames);
-    // Shapes and writes what is held, flushes, steps the write position back by
+    // Shapes and writes what is held, starts its flush, steps the write position back by
     // the fade and keeps the faded end as the next tail. Returns the segment's
     // length in bytes. A one-frame segment raises the invalid-operation error.
     std::int64_t End();

@@ -124,6 +124,12 @@ void OutputFile::Flush()
         throw WriteError(path_, SystemReason(errno));
 }
 
+void OutputFile::StartFlush()
+{
+    if (fd_ >= 0 && ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL && errno != ESPIPE)
+        throw WriteError(path_, SystemReason(errno));
+}
+
 void OutputFile::Close()
 {
     if (fd_ >= 0) {

@@ -39,7 +39,8 @@ public:
     std::int64_t Position() const { return position_; }
     void SetPosition(std::int64_t position);
     std::int64_t Length() const;
-    void Flush();   // to disk
+    void Flush();        // to disk, waiting until it is there
+    void StartFlush();   // asks for everything written to go to disk, without waiting
     void Close();
 
 private:
