@@ -404,7 +404,7 @@ TSettings TFormXFade::CollectSettings() const
     s.WriteDetailText = CheckShiori->isChecked();
     s.BlankDurationHead = AdvSpinEdit2->value();
     s.BlankDurationTail = AdvSpinEdit3->value();
-    s.PlayerVolume = property("playerVolume").isValid() ? property("playerVolume").toInt() : -1;
+    s.PlayerVolume = playerVolume_;
     s.CrossTypeA = MenuMakeCross->isChecked();
     s.CrossTypeB = MenuMakeSingle->isChecked();
     s.WriteJsonFile = CheckWriteJson->isChecked();
@@ -432,7 +432,7 @@ void TFormXFade::ApplySettings(const TSettings& s)
     AdvSpinEdit2->setValue(s.BlankDurationHead);
     AdvSpinEdit3->setValue(s.BlankDurationTail);
     if (s.PlayerVolume >= 0)
-        setProperty("playerVolume", s.PlayerVolume);
+        playerVolume_ = s.PlayerVolume;
     MenuMakeCross->setChecked(s.CrossTypeA);
     MenuMakeSingle->setChecked(s.CrossTypeB);
     if (!s.CrossTypeA && !s.CrossTypeB) {
@@ -504,14 +504,7 @@ void TFormXFade::BtnLoadProjectClick()
     if (file.isEmpty())
         return;
     const QString name = QFileInfo(file).suffix().isEmpty() ? file + u".mlkd"_s : file;
-    try {
-        LoadProject(tracks_, name, [this] { SetEditorEnabled(false); });
-    } catch (const Error& e) {
-        RefreshTrackList();
-        ReportError(this, e.Message());
-        return;
-    }
-    RefreshTrackList();
+    ChangeTracks([&] { LoadProject(tracks_, name, [this] { SetEditorEnabled(false); }); });
 }
 
 void TFormXFade::BtnSaveProjectClick()
@@ -528,14 +521,20 @@ void TFormXFade::BtnSaveProjectClick()
 
 void TFormXFade::KAddDrop1DropFiles(const QStringList& paths)
 {
+    ChangeTracks([&] { DropPaths(tracks_, paths, [this] { SetEditorEnabled(false); }); });
+}
+
+void TFormXFade::ChangeTracks(const std::function<void()>& change)
+{
+    QString error;
     try {
-        DropPaths(tracks_, paths, [this] { SetEditorEnabled(false); });
+        change();
     } catch (const Error& e) {
-        RefreshTrackList();
-        ReportError(this, e.Message());
-        return;
+        error = e.Message();
     }
     RefreshTrackList();
+    if (!error.isEmpty())
+        ReportError(this, error);
 }
 
 void TFormXFade::AdvGlowButton1Click()

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -132,6 +133,9 @@ private:
     void UpdateDiagram();
     void KThdComp2Execute();
     void FormClose();
+    // Runs a change of the track list, then shows the list; an error is reported
+    // after the list shows what is left.
+    void ChangeTracks(const std::function<void()>& change);
 
     QString settingsPath_;
     TrackList tracks_;
@@ -141,6 +145,7 @@ private:
     QActionGroup* compressGroup_ = nullptr;
     QActionGroup* qualityGroup_ = nullptr;
     TBuildOptions pendingBuild_;
+    int playerVolume_ = -1;   // the preview player's volume, kept for the settings file
     bool editorEnabled_ = false;
     bool closed_ = false;
 };
