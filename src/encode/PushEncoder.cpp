@@ -64,8 +64,8 @@ pid_t Spawn(const QStringList& args)
 } // namespace
 
 TPushEncoder::TPushEncoder(const QString& dirBase, const QString& defineFile)
-    : dirBase_(dirBase.endsWith(u'/') ? dirBase : dirBase + u'/'),
-      defines_(dirBase_ + defineFile),
+    : FDirBase(dirBase.endsWith(u'/') ? dirBase : dirBase + u'/'),
+      FDefines(FDirBase + defineFile),
       runner_([this] { Execute(); })
 {
 }
@@ -80,13 +80,13 @@ void TPushEncoder::Add(const QString& source, const QString& dest, const QString
                        const QString& variables)
 {
     std::lock_guard guard(lock_);
-    queue_.push_back({source, dest, encoder, quality, true, variables});
+    FQueue.push_back({source, dest, encoder, quality, true, variables});
 }
 
 int TPushEncoder::QueueCount() const
 {
     std::lock_guard guard(lock_);
-    return static_cast<int>(queue_.size()) + dummyCount_;
+    return static_cast<int>(FQueue.size()) + FDummyCount;
 }
 
 void TPushEncoder::Terminate()
@@ -108,10 +108,10 @@ QString TPushEncoder::CommandLineOf(const TQueueInfo& job) const
 {
     // The executable's path is quoted only when it needs it (a folder with
     // blanks); names as Windows writes them come out as they are.
-    QString program = dirBase_ + job.Encoder;
+    QString program = FDirBase + job.Encoder;
     if (program.contains(u' ') || program.contains(u'\t') || program.contains(u'"'))
         program = QuoteArgument(program);
-    const QString command = program + u' ' + defines_.GetParam(job.Encoder, job.Quality);
+    const QString command = program + u' ' + FDefines.GetParam(job.Encoder, job.Quality);
     QStringList values = SplitLines(job.Variables);
     SetValue(values, u"INPUT"_s, QuoteArgument(job.Source));
     SetValue(values, u"OUTPUT"_s, QuoteArgument(job.Dest));
@@ -124,16 +124,16 @@ void TPushEncoder::Execute()
         TQueueInfo peeked;
         {
             std::lock_guard guard(lock_);
-            if (!queue_.empty()) {
-                peeked = queue_.front();
-                queue_.pop_front();
-                dummyCount_ = 1;
+            if (!FQueue.empty()) {
+                peeked = FQueue.front();
+                FQueue.pop_front();
+                FDummyCount = 1;
             }
         }
         if (peeked.GenericFlag) {
             Run(peeked);
             std::lock_guard guard(lock_);
-            dummyCount_ = 0;
+            FDummyCount = 0;
         }
         Sleep(kPollMs);
     }

@@ -41,9 +41,9 @@ public:
     // running encoder (with everything it started).
     void Terminate();
 
-    const TEncoderDefinitions& Definitions() const { return defines_; }
-    QString GetEncoderExe(int index) const { return defines_.GetEncoderExe(index); }
-    QString GetEncoderExtension(const QString& exe) const { return defines_.GetEncoderExtension(exe); }
+    const TEncoderDefinitions& Definitions() const { return FDefines; }
+    QString GetEncoderExe(int index) const { return FDefines.GetEncoderExe(index); }
+    QString GetEncoderExtension(const QString& exe) const { return FDefines.GetEncoderExtension(exe); }
 
     // The command line a job runs, before it is split.
     QString CommandLineOf(const TQueueInfo& job) const;
@@ -53,12 +53,12 @@ private:
     void Run(const TQueueInfo& job);
     bool Sleep(int milliseconds);   // false when stopped meanwhile
 
-    const QString dirBase_;
-    const TEncoderDefinitions defines_;
+    const QString FDirBase;
+    const TEncoderDefinitions FDefines;
     mutable std::mutex lock_;
     std::condition_variable wake_;
-    std::deque<TQueueInfo> queue_;
-    int dummyCount_ = 0;
+    std::deque<TQueueInfo> FQueue;
+    int FDummyCount = 0;
     std::atomic<bool> terminated_{false};
     std::thread runner_;
 };

@@ -59,22 +59,22 @@ const QStringList& THTMLBuilder::AssetNames()
 }
 
 THTMLBuilder::THTMLBuilder(const QString& baseDir, const QString& buildDir, TCrossFadeMode mode)
-    : baseDir_(WithSeparator(baseDir)), buildDir_(WithSeparator(buildDir)), runMode_(mode)
+    : FBaseDir(WithSeparator(baseDir)), FBuildDir(WithSeparator(buildDir)), FRunMode(mode)
 {
-    html_ = TemplateLines(baseDir_ + u"header.html"_s);
+    FHTML = TemplateLines(FBaseDir + u"header.html"_s);
 }
 
 void THTMLBuilder::Write(const QString& title, const QString& soundFileName, const QString& vars)
 {
     static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
     const QStringList varLines = vars.split(breaks, Qt::SkipEmptyParts);
-    const QString templateName = runMode_ == cfmSingle ? u"single.html"_s : u"mixed.html"_s;
+    const QString templateName = FRunMode == cfmSingle ? u"single.html"_s : u"mixed.html"_s;
     QString block;
-    for (const QString& line : TemplateLines(baseDir_ + templateName))
+    for (const QString& line : TemplateLines(FBaseDir + templateName))
         block += line + u"\r\n"_s;
 
-    const QString ident = QString::asprintf("snd%.02d", c_++);
-    const QString file = QDir(buildDir_).relativeFilePath(soundFileName).replace(u'\\', u'/');
+    const QString ident = QString::asprintf("snd%.02d", Fc++);
+    const QString file = QDir(FBuildDir).relativeFilePath(soundFileName).replace(u'\\', u'/');
     block.replace(u"<!--IDENT-->"_s, ident);
     block.replace(u"<!--FILE-->"_s, HtmlEscape(file));
     block.replace(u"<!--TITLE-->"_s, HtmlEscape(title));
@@ -84,17 +84,17 @@ void THTMLBuilder::Write(const QString& title, const QString& soundFileName, con
         const QString value = eq < 0 ? QString() : line.mid(eq + 1);
         block.replace(u"<!--"_s + name + u"-->"_s, HtmlEscape(value));
     }
-    html_ << block;
+    FHTML << block;
 }
 
 void THTMLBuilder::Publish(const QString& htmlFileName)
 {
-    html_ << TemplateLines(baseDir_ + u"footer.html"_s);
+    FHTML << TemplateLines(FBaseDir + u"footer.html"_s);
     // Every item is followed by CR LF; a block already ends with one, so an
     // empty line follows each block.
-    SaveUtf8Lines(html_, buildDir_ + htmlFileName);
+    SaveUtf8Lines(FHTML, FBuildDir + htmlFileName);
     for (const QString& asset : AssetNames())
-        QFile::copy(baseDir_ + asset, buildDir_ + asset);   // never over an existing file
+        QFile::copy(FBaseDir + asset, FBuildDir + asset);   // never over an existing file
 }
 
 } // namespace medlark

@@ -27,17 +27,17 @@ public:
     // copies the assets that are not there yet.
     void Publish(const QString& htmlFileName);
 
-    const QString& BuildDirectory() const { return buildDir_; }
-    const QStringList& Items() const { return html_; }
+    const QString& BuildDirectory() const { return FBuildDir; }
+    const QStringList& Items() const { return FHTML; }
 
     static const QStringList& AssetNames();
 
 private:
-    QString baseDir_;
-    QString buildDir_;
-    QStringList html_;
-    TCrossFadeMode runMode_;
-    int c_ = 1;
+    QString FBaseDir;
+    QString FBuildDir;
+    QStringList FHTML;
+    TCrossFadeMode FRunMode;
+    int Fc = 1;
 };
 
 // &, <, >, " and ' as character references.

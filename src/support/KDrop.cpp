@@ -15,16 +15,16 @@ TKAddDrop::TKAddDrop(QObject* owner) : QObject(owner)
 
 TKAddDrop::~TKAddDrop()
 {
-    if (control_)
+    if (FControl)
         Attach(false);
 }
 
 QWidget* TKAddDrop::DropSurface() const
 {
     // A scrolling list receives drops on its viewport.
-    if (auto* area = qobject_cast<QAbstractScrollArea*>(control_.data()))
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(FControl.data()))
         return area->viewport();
-    return control_;
+    return FControl;
 }
 
 void TKAddDrop::Attach(bool attach)
@@ -34,35 +34,35 @@ void TKAddDrop::Attach(bool attach)
         return;
     if (attach) {
         surface->installEventFilter(this);
-        if (surface != control_)
-            control_->installEventFilter(this);
+        if (surface != FControl)
+            FControl->installEventFilter(this);
     } else {
         surface->removeEventFilter(this);
-        control_->removeEventFilter(this);
+        FControl->removeEventFilter(this);
     }
-    surface->setAcceptDrops(attach && active_);
-    control_->setAcceptDrops(attach && active_);
+    surface->setAcceptDrops(attach && FActive);
+    FControl->setAcceptDrops(attach && FActive);
 }
 
 void TKAddDrop::SetControl(QWidget* control)
 {
-    if (control == control_)
+    if (control == FControl)
         return;
-    if (control_)
+    if (FControl)
         Attach(false);
-    control_ = control;
-    if (control_)
+    FControl = control;
+    if (FControl)
         Attach(true);
 }
 
 void TKAddDrop::SetActive(bool active)
 {
-    if (active == active_)
+    if (active == FActive)
         return;
-    active_ = active;
-    if (control_) {
-        DropSurface()->setAcceptDrops(active_);
-        control_->setAcceptDrops(active_);
+    FActive = active;
+    if (FControl) {
+        DropSurface()->setAcceptDrops(FActive);
+        FControl->setAcceptDrops(FActive);
     }
 }
 
@@ -72,22 +72,22 @@ bool TKAddDrop::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDropEvent*>(event);
-        if (!active_ || !drag->mimeData()->hasUrls())
+        if (!FActive || !drag->mimeData()->hasUrls())
             return false;
         drag->acceptProposedAction();
         return true;
     }
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        if (!active_ || !drop->mimeData()->hasUrls())
+        if (!FActive || !drop->mimeData()->hasUrls())
             return false;
-        lastDropFiles_.clear();
+        FLastDropFiles.clear();
         for (const QUrl& url : drop->mimeData()->urls())
             if (url.isLocalFile())
-                lastDropFiles_ << url.toLocalFile();
+                FLastDropFiles << url.toLocalFile();
         drop->acceptProposedAction();
         if (OnDropFiles)
-            OnDropFiles(this, control_, lastDropFiles_);
+            OnDropFiles(this, FControl, FLastDropFiles);
         return true;
     }
     default:

@@ -21,11 +21,11 @@ public:
     explicit TKAddDrop(QObject* owner = nullptr);
     ~TKAddDrop() override;
 
-    QWidget* Control() const { return control_; }
+    QWidget* Control() const { return FControl; }
     void SetControl(QWidget* control);
-    bool Active() const { return active_; }
+    bool Active() const { return FActive; }
     void SetActive(bool active);
-    const QStringList& LastDropFiles() const { return lastDropFiles_; }
+    const QStringList& LastDropFiles() const { return FLastDropFiles; }
 
     TKDropEvent OnDropFiles;
 
@@ -36,9 +36,9 @@ private:
     QWidget* DropSurface() const;
     void Attach(bool attach);
 
-    QPointer<QWidget> control_;
-    bool active_ = true;
-    QStringList lastDropFiles_;
+    QPointer<QWidget> FControl;
+    bool FActive = true;
+    QStringList FLastDropFiles;
 };
 
 } // namespace medlark

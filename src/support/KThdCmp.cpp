@@ -39,22 +39,22 @@ TKThdComp::~TKThdComp()
 {
     // A running component must not be destroyed; should it happen, wait for the
     // worker rather than leave it relaying to a dead object.
-    if (thread_ && thread_->isRunning()) {
+    if (FThread && FThread->isRunning()) {
         stopRequested_ = true;
-        while (thread_ && !thread_->wait(10))
+        while (FThread && !FThread->wait(10))
             QCoreApplication::processEvents();
     }
 }
 
 void TKThdComp::Start()
 {
-    if (running_)
+    if (FRunning)
         throw Error(QStringLiteral("スレッドを２重に起動できません"));
     if (!OnExecute)
         return;
-    running_ = true;
+    FRunning = true;
     stopRequested_ = false;
-    thread_ = QThread::create([this] {
+    FThread = QThread::create([this] {
         if (!stopRequested_) {
             try {
                 OnExecute(this);
@@ -65,26 +65,26 @@ void TKThdComp::Start()
         // The end relay runs on the user-interface thread; the worker waits for it.
         QMetaObject::invokeMethod(this, [this] { EndRelay(); }, Qt::BlockingQueuedConnection);
     });
-    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-    thread_->start(ToQt(Priority));
+    connect(FThread, &QThread::finished, FThread, &QObject::deleteLater);
+    FThread->start(ToQt(Priority));
 }
 
 void TKThdComp::EndRelay()
 {
-    running_ = false;
+    FRunning = false;
     if (OnTerminate)
         OnTerminate(this);
 }
 
 void TKThdComp::Terminate()
 {
-    if (running_)
+    if (FRunning)
         stopRequested_ = true;
 }
 
 bool TKThdComp::Terminated() const
 {
-    return !running_ || stopRequested_;
+    return !FRunning || stopRequested_;
 }
 
 void TKThdComp::AsyncEvent(std::uintptr_t wParam, std::intptr_t lParam)

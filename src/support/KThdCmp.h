@@ -40,11 +40,11 @@ public:
     void Start();
     // Sets the stop request of the running work; the work polls Terminated().
     void Terminate();
-    bool Running() const { return running_; }
+    bool Running() const { return FRunning; }
     bool Terminated() const;
 
-    void CriticalEnter() { lock_.lock(); }
-    void CriticalLeave() { lock_.unlock(); }
+    void CriticalEnter() { FCriticalSection.lock(); }
+    void CriticalLeave() { FCriticalSection.unlock(); }
 
     void AsyncEvent(std::uintptr_t wParam, std::intptr_t lParam);
     std::intptr_t Synchronize(std::uintptr_t wParam, std::intptr_t lParam);
@@ -52,9 +52,9 @@ public:
 private:
     void EndRelay();
 
-    QRecursiveMutex lock_;
-    QPointer<QThread> thread_;   // deletes itself after its run
-    bool running_ = false;
+    QRecursiveMutex FCriticalSection;
+    QPointer<QThread> FThread;   // deletes itself after its run
+    bool FRunning = false;
     std::atomic<bool> stopRequested_{false};
 };
 
