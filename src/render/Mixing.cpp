@@ -17,20 +17,32 @@ namespace {
 
 constexpr long double kPi = std::numbers::pi_v<long double>;
 
-// A sample times a gain, the product in extended precision, rounded to the
-// nearest integer (halves to even: the thread's rounding mode) by one fistp.
-// With gains within 0 … 1 the result fits 16 bits; the clamp guards the rest.
-[[gnu::always_inline]] inline std::int16_t Scale(std::int16_t sample, double gain)
+// Nearest integer, halves to even (the thread's rounding mode, one fistp: this
+// file is built without errno for the maths functions), clamped to 16 bits.
+[[gnu::always_inline]] inline std::int16_t RoundToSample(long double value)
 {
-    const long r = std::lrint(static_cast<long double>(sample) * gain);
-    return static_cast<std::int16_t>(std::clamp<long>(r, -32768, 32767));
+    if (!(value > -40000.0L))
+        return std::numeric_limits<std::int16_t>::min();
+    if (value > 40000.0L)
+        return std::numeric_limits<std::int16_t>::max();
+    return static_cast<std::int16_t>(std::clamp<long>(std::lrint(value), -32768, 32767));
 }
 
-void ScaleFrame(PcmBlock& pcm, std::int64_t frame, double gain)
+// Both samples of a frame times a gain, the products in extended precision.
+[[gnu::always_inline]] inline void ScaleFrame(std::int16_t* frame, double gain)
 {
-    const auto at = static_cast<size_t>(frame) * kPcmChannels;
-    pcm[at] = Scale(pcm[at], gain);
-    pcm[at + 1] = Scale(pcm[at + 1], gain);
+    frame[0] = RoundToSample(static_cast<long double>(frame[0]) * gain);
+    frame[1] = RoundToSample(static_cast<long double>(frame[1]) * gain);
+}
+
+[[gnu::always_inline]] inline std::int16_t SaturatingAdd(std::int16_t a, std::int16_t b)
+{
+    return static_cast<std::int16_t>(std::clamp(a + b, -32768, 32767));
+}
+
+std::int16_t* FrameAt(PcmBlock& pcm, std::int64_t frame)
+{
+    return pcm.data() + frame * kPcmChannels;
 }
 
 long double Clamp01(long double v)
@@ -137,13 +149,7 @@ double FadeOutGain(std::int64_t i, std::int64_t x, int envelope)
 
 std::int16_t ClampSample(long double value)
 {
-    // The thread's rounding mode: nearest, halves to even (one fistp, this
-    // file being built without errno for the maths functions).
-    if (!(value > -40000.0L))
-        return std::numeric_limits<std::int16_t>::min();
-    if (value > 40000.0L)
-        return std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(std::clamp<long>(std::lrint(value), -32768, 32767));
+    return RoundToSample(value);
 }
 
 void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope)
@@ -151,7 +157,7 @@ void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope)
     const FadeGains gains(x, envelope);
     const std::int64_t n = std::min(x, FrameCount(segment));
     for (std::int64_t j = 0; j < n; ++j)
-        ScaleFrame(segment, j, gains.In(j));
+        ScaleFrame(FrameAt(segment, j), gains.In(j));
 }
 
 void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope)
@@ -159,14 +165,14 @@ void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope)
     const FadeGains gains(x, envelope);
     const std::int64_t n = FrameCount(segment);
     for (std::int64_t k = std::max<std::int64_t>(0, x - n); k < x; ++k)
-        ScaleFrame(segment, n - x + k, gains.Out(k));
+        ScaleFrame(FrameAt(segment, n - x + k), gains.Out(k));
 }
 
 void AddTail(PcmBlock& segment, const PcmBlock& tail)
 {
     const size_t count = std::min(segment.size(), tail.size());
     for (size_t i = 0; i < count; ++i)
-        segment[i] = static_cast<std::int16_t>(std::clamp(segment[i] + tail[i], -32768, 32767));
+        segment[i] = SaturatingAdd(segment[i], tail[i]);
 }
 
 void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, PcmBlock& tail)
@@ -230,25 +236,17 @@ void TMedleyMixer::Release(std::int64_t count, std::int64_t x, std::int64_t n)
     auto at = [&](std::int64_t j) { return frames + (j - first) * kPcmChannels; };
 
     // Per frame in this order: fade-in, the previous tail added on, fade-out.
-    for (std::int64_t j = first; j < std::min(end, x); ++j) {
-        std::int16_t* f = at(j);
-        const double g = gains.In(j);
-        f[0] = Scale(f[0], g);
-        f[1] = Scale(f[1], g);
-    }
+    for (std::int64_t j = first; j < std::min(end, x); ++j)
+        ScaleFrame(at(j), gains.In(j));
     for (std::int64_t j = first; j < std::min(end, FrameCount(tail_)); ++j) {
         std::int16_t* f = at(j);
         const std::int16_t* t = tail_.data() + j * kPcmChannels;
-        f[0] = static_cast<std::int16_t>(std::clamp(f[0] + t[0], -32768, 32767));
-        f[1] = static_cast<std::int16_t>(std::clamp(f[1] + t[1], -32768, 32767));
+        f[0] = SaturatingAdd(f[0], t[0]);
+        f[1] = SaturatingAdd(f[1], t[1]);
     }
     if (n >= 0) {
-        for (std::int64_t j = std::max(first, n - x); j < end; ++j) {
-            std::int16_t* f = at(j);
-            const double g = gains.Out(j - (n - x));
-            f[0] = Scale(f[0], g);
-            f[1] = Scale(f[1], g);
-        }
+        for (std::int64_t j = std::max(first, n - x); j < end; ++j)
+            ScaleFrame(at(j), gains.Out(j - (n - x)));
     }
     file_.Write(frames, count * kPcmFrameBytes);
     head_ += count;
@@ -262,9 +260,9 @@ void ShapeSingle(PcmBlock& segment, std::int64_t x, int envelope)
     const std::int64_t t = n - x;
     for (std::int64_t j = 0; j < n; ++j) {
         if (j < x)
-            ScaleFrame(segment, j, gains.In(j));
+            ScaleFrame(FrameAt(segment, j), gains.In(j));
         else if (j >= t)
-            ScaleFrame(segment, j, gains.Out(j - t));
+            ScaleFrame(FrameAt(segment, j), gains.Out(j - t));
     }
 }
 
