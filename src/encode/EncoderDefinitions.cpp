@@ -49,20 +49,19 @@ std::vector<TCompressionItem> CompressionMenuItems(const QString& addonDir)
     for (int i = 0; i < lines.size(); ++i) {
         const QString exe = TIniText::NameOf(lines[i]);
         if (!exe.isEmpty() && QFileInfo(addonDir + exe).isFile())
-            items.push_back({TIniText::ValueOf(lines[i]), i});
+            items.push_back({TIniText::ValueOf(lines[i]), i, exe});
     }
     return items;
 }
 
 int FindCompressionItem(const QString& addonDir, const QString& text)
 {
-    const TEncoderDefinitions definitions(addonDir + QString::fromLatin1(kEncoderDefinitionFile));
     const std::vector<TCompressionItem> items = CompressionMenuItems(addonDir);
     for (const TCompressionItem& item : items)
         if (item.Caption == text)
             return item.Tag;
     for (const TCompressionItem& item : items)
-        if (definitions.GetEncoderExe(item.Tag) == text)
+        if (item.Executable == text)
             return item.Tag;
     return -1;
 }

@@ -37,6 +37,7 @@ private:
 struct TCompressionItem final {
     QString Caption;
     int Tag = -1;
+    QString Executable;
 };
 
 // The encoders whose executable is in the add-on folder, in menu order.

@@ -41,7 +41,6 @@ public:
     // running encoder (with everything it started).
     void Terminate();
 
-    const TEncoderDefinitions& Definitions() const { return FDefines; }
     QString GetEncoderExe(int index) const { return FDefines.GetEncoderExe(index); }
     QString GetEncoderExtension(const QString& exe) const { return FDefines.GetEncoderExtension(exe); }
 

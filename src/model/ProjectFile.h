@@ -11,8 +11,6 @@ namespace medlark {
 
 class TrackList;
 
-inline constexpr char16_t kProjectExtension[] = u"mlkd";
-
 // Writes the whole list, replacing the file atomically (a crash never leaves
 // half a project). Raises the file-creation error when it cannot be written.
 void SaveProject(const TrackList& list, const QString& fileName);

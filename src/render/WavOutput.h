@@ -33,8 +33,6 @@ public:
     OutputFile& operator=(OutputFile&& other) noexcept;
     ~OutputFile();
 
-    const QString& Path() const { return path_; }
-
     void Write(const void* data, std::int64_t bytes);
     std::int64_t Position() const { return position_; }
     void SetPosition(std::int64_t position);

@@ -46,7 +46,6 @@ public:
     ~TFormXFade() override;
 
     TrackList& Tracks() { return tracks_; }
-    TFormRandom* FormRandom() const { return formRandom_; }
     TProgressDlg* CurrentProgress() const { return progress_; }
 
     // Rebuilds the rows from the track list (after a change made elsewhere).

@@ -87,6 +87,7 @@ TEST(EncoderDefinitions, LookupsAndTheCompressionMenu)
     EXPECT_EQ(items[0].Tag, 0);
     EXPECT_EQ(items[1].Caption, u"C=see");
     EXPECT_EQ(items[1].Tag, 3);
+    EXPECT_EQ(items[1].Executable, u"c.exe");
     EXPECT_EQ(FindCompressionItem(addon, u"C=see"_s), 3);
     EXPECT_EQ(FindCompressionItem(addon, u"a.exe"_s), 0);
     EXPECT_EQ(FindCompressionItem(addon, u"B"_s), -1);
@@ -107,6 +108,7 @@ TEST(EncoderDefinitions, ShippedAddonsAreComplete)
     const TEncoderDefinitions d(addon + u"encoder.inf"_s);
     for (const auto& item : items) {
         const QString exe = d.GetEncoderExe(item.Tag);
+        EXPECT_EQ(item.Executable, exe);
         EXPECT_TRUE(QFileInfo(addon + exe).isExecutable()) << exe.toStdString();
         EXPECT_TRUE(d.GetEncoderExtension(exe).startsWith(u'.'));
         for (const char* q : {"LO", "MD", "HI"})
