@@ -281,14 +281,8 @@ private:
         }
         const std::int64_t want = std::max<std::int64_t>(0, approxEnd - Rate());
         std::int64_t pos = kUnknown;
-        if (want == 0) {
-            if (!OpenContainer())
-                return -1;
-            next_ = 0;
-            trustTimestamps_ = false;
-        } else if (!PositionBefore(want, pos)) {
+        if (!PositionBefore(want, pos))
             return -1;
-        }
         std::int64_t end = pos == kUnknown ? 0 : pos + frame_->nb_samples;
         while (ReadFrame()) {
             pos = Locate(next_ == kUnknown || next_ <= want);

@@ -308,3 +308,19 @@ TEST(SourceStream, HostileFileNamesOpenAsPlainFiles)
         EXPECT_EQ(FrameCount(pcm), kPcmRate / 2);
     }
 }
+
+// Sources of a second or less are counted from their start.
+TEST(SourceStream, ShortSourcesHaveExactDurations)
+{
+    for (const double seconds : {0.3, 1.0, 2.5}) {
+        for (const auto& [name, codec] : {std::pair{"short.mp3", "libmp3lame"}, std::pair{"short.flac", "flac"}}) {
+            const QString file = QString::number(seconds) + QString::fromLatin1(name);
+            const QString path = Convert(SignalWav(seconds), file, {u"-c:a"_s, QString::fromLatin1(codec)});
+            ASSERT_FALSE(path.isEmpty());
+            SourceStream source = OpenSourceStream(path);
+            ASSERT_TRUE(source);
+            EXPECT_EQ(source.Duration(), static_cast<double>(FrameCount(ReferenceDecode(path, kStereo44))) / kPcmRate)
+                << file.toStdString();
+        }
+    }
+}
