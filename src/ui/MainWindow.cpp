@@ -10,6 +10,8 @@
 #include "ui/DecimalSpinEdit.h"
 #include "ui/FormRandom.h"
 #include "ui/HtmlPopup.h"
+#include "ui/InOutEditor.h"
+#include "ui/MediaPlayer.h"
 #include "ui/Pictures.h"
 #include "ui/ProgressDlg.h"
 #include "ui/TrackListView.h"
@@ -149,7 +151,10 @@ TFormXFade::TFormXFade(const QString& settingsPath, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 
     formRandom_ = new TFormRandom(this, tracks_);
-    formRandom_->OnChanged = [this] { RefreshTrackList(); };
+    formRandom_->OnChanged = [this] {
+        RefreshTrackList();
+        editor_->RefreshPoints();
+    };
 }
 
 TFormXFade::~TFormXFade() = default;
@@ -190,7 +195,11 @@ void TFormXFade::CreateControls()
     AdvPolyList1 = new TTrackListView(this);
     AdvPolyList1->setObjectName(u"AdvPolyList1"_s);
     AdvPolyList1->setGeometry(17, 103, 208, 289);
-    connect(AdvPolyList1, &QListWidget::currentRowChanged, this, [this](int row) { tracks_.Select(row); });
+    connect(AdvPolyList1, &QListWidget::currentRowChanged, this, [this](int row) {
+        tracks_.Select(row);
+        if (row >= 0 && row < tracks_.Count())
+            editor_->AdvPolyList1ItemSelect(&tracks_.At(row));
+    });
     connect(AdvPolyList1, &TTrackListView::MoveRequested, this, [this](int from, int to) {
         tracks_.Move(from, to);
         tracks_.Select(to);
@@ -259,6 +268,9 @@ void TFormXFade::CreateControls()
     GroupBox1 = new QGroupBox(u"In/Out 設定コントロール"_s, this);
     GroupBox1->setObjectName(u"GroupBox1"_s);
     GroupBox1->setGeometry(256, 76, 513, 241);
+    editor_ = new TInOutEditor(GroupBox1);
+    editor_->OnCaptionChanged = [this](TrackEntry&) { RefreshTrackList(); };
+    editor_->OnError = [this](const QString& message) { ReportError(this, message); };
     GroupBox2 = new QGroupBox(u"クロスフェード部分図解"_s, this);
     GroupBox2->setObjectName(u"GroupBox2"_s);
     GroupBox2->setGeometry(256, 323, 513, 262);
@@ -287,7 +299,8 @@ void TFormXFade::CreateControls()
 
     HTMLPopup1 = new THTMLPopup(this);
     for (QWidget* w : std::initializer_list<QWidget*>{AdvGlowButton1, BtnOpenFiles, BtnDelete, BtnLoadProject,
-                                                      BtnSaveProject, BtnHelp})
+                                                      BtnSaveProject, BtnHelp, editor_->BtnTimeFrom,
+                                                      editor_->BtnTimeTo, editor_->BtnTestPlay})
         w->installEventFilter(this);
 
     KAddDrop1 = new TKAddDrop(this);
@@ -404,7 +417,7 @@ TSettings TFormXFade::CollectSettings() const
     s.WriteDetailText = CheckShiori->isChecked();
     s.BlankDurationHead = AdvSpinEdit2->value();
     s.BlankDurationTail = AdvSpinEdit3->value();
-    s.PlayerVolume = playerVolume_;
+    s.PlayerVolume = editor_->WindowsMediaPlayer1->settings.volume();
     s.CrossTypeA = MenuMakeCross->isChecked();
     s.CrossTypeB = MenuMakeSingle->isChecked();
     s.WriteJsonFile = CheckWriteJson->isChecked();
@@ -432,7 +445,7 @@ void TFormXFade::ApplySettings(const TSettings& s)
     AdvSpinEdit2->setValue(s.BlankDurationHead);
     AdvSpinEdit3->setValue(s.BlankDurationTail);
     if (s.PlayerVolume >= 0)
-        playerVolume_ = s.PlayerVolume;
+        editor_->WindowsMediaPlayer1->settings.setVolume(s.PlayerVolume);
     MenuMakeCross->setChecked(s.CrossTypeA);
     MenuMakeSingle->setChecked(s.CrossTypeB);
     if (!s.CrossTypeA && !s.CrossTypeB) {
@@ -459,6 +472,7 @@ void TFormXFade::UpdateDiagram()
 {
     AdvGDIPPicture1->SetValues(AdvSpinEdit1->value(), ComboBox1->currentIndex(), AdvSpinEdit2->value(),
                                AdvSpinEdit3->value());
+    editor_->SetFade(AdvSpinEdit1->value(), ComboBox1->currentIndex());
 }
 
 void TFormXFade::RefreshTrackList()
@@ -478,8 +492,7 @@ void TFormXFade::RefreshTrackList()
 
 void TFormXFade::SetEditorEnabled(bool enabled)
 {
-    // The in/out editor comes into GroupBox1; until then there is nothing to switch.
-    editorEnabled_ = enabled;
+    editor_->SetEditorEnabled(enabled);
 }
 
 void TFormXFade::BtnOpenFilesClick()
@@ -647,8 +660,14 @@ void TFormXFade::FormClose()
         return;
     closed_ = true;
     SaveSettings(CollectSettings(), settingsPath_);   // a failure closes without a word
+    // The editor lets go of its entry before the list is destroyed.
+    editor_->SetEditorEnabled(false);
     tracks_.Clear();
     RefreshTrackList();
+    TWindowsMediaPlayer* player = editor_->WindowsMediaPlayer1;
+    player->controls.stop();
+    player->setURL(QString());
+    player->currentPlaylist.clear();
 }
 
 void TFormXFade::closeEvent(QCloseEvent* event)

@@ -1,6 +1,6 @@
 #pragma once
 // The main window: track list with its buttons, the build settings, the build
-// button with its options menu, the in/out editor's frame, help and version.
+// button with its options menu, the in/out editor, help and version.
 
 #include "model/BuildMode.h"
 #include "model/Settings.h"
@@ -29,6 +29,7 @@ class TBanner;
 class TCrossfadeDiagram;
 class TDecimalSpinEdit;
 class TFormRandom;
+class TInOutEditor;
 class THTMLPopup;
 class TKAddDrop;
 class TKThdComp;
@@ -47,6 +48,8 @@ public:
 
     TrackList& Tracks() { return tracks_; }
     TProgressDlg* CurrentProgress() const { return progress_; }
+    // The in/out editor inside GroupBox1.
+    TInOutEditor* Editor() const { return editor_; }
 
     // Rebuilds the rows from the track list (after a change made elsewhere).
     void RefreshTrackList();
@@ -138,14 +141,13 @@ private:
 
     QString settingsPath_;
     TrackList tracks_;
+    TInOutEditor* editor_ = nullptr;
     TFormRandom* formRandom_ = nullptr;
     TProgressDlg* progress_ = nullptr;
     QActionGroup* modeGroup_ = nullptr;
     QActionGroup* compressGroup_ = nullptr;
     QActionGroup* qualityGroup_ = nullptr;
     TBuildOptions pendingBuild_;
-    int playerVolume_ = -1;   // the preview player's volume, kept for the settings file
-    bool editorEnabled_ = false;
     bool closed_ = false;
 };
 

@@ -20,7 +20,7 @@ namespace {
 const QColor kBlue(0x2f, 0x6f, 0xde);
 const QColor kInk(0x33, 0x3a, 0x48);
 
-QPixmap Draw(TPicture picture, int size)
+QPixmap Draw(TPicture picture, int size, bool enabled = true)
 {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
@@ -107,6 +107,21 @@ QPixmap Draw(TPicture picture, int size)
         for (const QPointF& dot : {QPointF(8, 8), QPointF(12, 12), QPointF(16, 16), QPointF(16, 8), QPointF(8, 16)})
             p.drawEllipse(dot, 1.4, 1.4);
         break;
+    case TPicture::TimeFrom:
+    case TPicture::TimeTo: {
+        // A bracket opening (in point) or closing (out point) the segment, with an arrow into it.
+        const bool in = picture == TPicture::TimeFrom;
+        const QColor colour = enabled ? (in ? QColor(0x2e, 0xa0, 0x5a) : QColor(0xe0, 0x7a, 0x22)) : QColor(0xa8, 0xac, 0xb4);
+        p.setPen(QPen(colour, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const qreal x = in ? 6 : 18;
+        const qreal lip = in ? 4 : -4;
+        p.drawPolyline(QPolygonF({QPointF(x + lip, 4), QPointF(x, 4), QPointF(x, 20), QPointF(x + lip, 20)}));
+        p.setPen(QPen(enabled ? kInk : QColor(0xb8, 0xbc, 0xc4), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const qreal tip = in ? 20 : 4;
+        p.drawLine(QPointF(x + lip * 0.75, 12), QPointF(tip, 12));
+        p.drawPolyline(QPolygonF({QPointF(tip - lip * 0.9, 8.5), QPointF(tip, 12), QPointF(tip - lip * 0.9, 15.5)}));
+        break;
+    }
     case TPicture::Build: {
         // Two overlapping fades.
         p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -126,6 +141,11 @@ QIcon PictureIcon(TPicture picture, int size)
     QIcon icon;
     icon.addPixmap(Draw(picture, size));
     icon.addPixmap(Draw(picture, size * 2));
+    if (picture == TPicture::TimeFrom || picture == TPicture::TimeTo) {
+        // The in and out buttons have a picture of their own when disabled.
+        icon.addPixmap(Draw(picture, size, false), QIcon::Disabled);
+        icon.addPixmap(Draw(picture, size * 2, false), QIcon::Disabled);
+    }
     return icon;
 }
 

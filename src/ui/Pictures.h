@@ -7,7 +7,7 @@
 
 namespace medlark {
 
-enum class TPicture { OpenFiles, Delete, LoadProject, SaveProject, Help, Random, Build };
+enum class TPicture { OpenFiles, Delete, LoadProject, SaveProject, Help, Random, Build, TimeFrom, TimeTo };
 QIcon PictureIcon(TPicture picture, int size = 24);
 QIcon AppIcon();
 

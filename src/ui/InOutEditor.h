@@ -1,0 +1,90 @@
+#pragma once
+// The in/out editor inside the group box "In/Out 設定コントロール": the preview
+// player, the buttons that take its position as the loaded entry's in point
+// ("ここから") and out point ("ここまで"), the two time codes, the segment
+// length, a clock of the position and the segment preview "← 区間確認 →".
+// It changes nothing but the loaded entry's StartTime, EndTime and caption.
+
+#include <QWidget>
+
+#include <functional>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace medlark {
+
+struct TrackEntry;
+class TLedClock;
+class TWindowsMediaPlayer;
+
+class TInOutEditor final : public QWidget {
+    Q_OBJECT
+public:
+    // Fills the group box; positions are those inside it.
+    explicit TInOutEditor(QGroupBox* groupBox);
+    ~TInOutEditor() override;
+
+    // Off: buttons disabled, the player stopped and emptied, labels reset and
+    // no entry loaded. On: the buttons enabled.
+    void SetEditorEnabled(bool enabled);
+    // An entry of the track list was selected: load it into the player.
+    void AdvPolyList1ItemSelect(TrackEntry* item);
+
+    // These raise Error with the user's message where the point breaks the rules.
+    void BtnTimeFromClick();
+    void BtnTimeToClick();
+    void BtnTestPlayClick();
+    void PlaySegment(double out, double in);
+    void Timer1Timer();
+    void TimeCodeClick(QLabel* sender);
+    void TimeCodeLabelMouseEnter(QLabel* sender);
+    void TimeCodeLabelMouseLeave(QLabel* sender);
+
+    // The loaded entry's points were changed elsewhere: show them.
+    void RefreshPoints();
+    // The crossfade a build will fade the segment with, for the seek bar.
+    void SetFade(double crossfadeSeconds, int envelope);
+
+    TrackEntry* LoadedEntry() const { return loaded_; }
+    bool Previewing() const { return previewing_; }
+
+    // The loaded entry's caption changed (its row needs drawing again).
+    std::function<void(TrackEntry&)> OnCaptionChanged;
+    // A handler raised an error: the window reports it.
+    std::function<void(const QString&)> OnError;
+
+    // Controls, by their form names.
+    QFrame* CurvyPanel1;
+    QLabel* Label8;
+    TWindowsMediaPlayer* WindowsMediaPlayer1;
+    QToolButton* BtnTimeFrom;
+    QToolButton* BtnTimeTo;
+    QFrame* AdvPanel1;
+    TLedClock* AdvSmoothLedLabel1;
+    QPushButton* BtnTestPlay;
+    QLabel* Label5;
+    QLabel* Label7;
+    QLabel* Label6;
+    QTimer* Timer1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void TakeInPoint(double p);
+    void TakeOutPoint(double p);
+    void PointsChanged();
+    void Guarded(const std::function<void()>& handler);
+    // Processes the window's events for about 100 ms.
+    void Wait100();
+
+    TrackEntry* loaded_ = nullptr;
+    bool previewing_ = false;
+};
+
+} // namespace medlark
