@@ -12,10 +12,18 @@ namespace medlark {
 
 namespace {
 
-// What the sound output holds ahead of the frame being heard.
-constexpr std::int64_t kSinkBufferFrames = kPcmRate / 5;
-// How often the end of playback and the output's failures are looked for.
-constexpr int kWatchMs = 20;
+// The sound output's buffer: playback starts once it is full, so this is
+// the time from a play or a seek to the sound.
+constexpr std::int64_t kSinkBufferFrames = kPcmRate / 25;   // 40 ms
+// How far the frames written run ahead of the frame being heard. The
+// output's word on what it has played comes in steps of up to 100 ms, so
+// writing runs well ahead of it; what is written and not yet played is
+// thrown away by a stop or a seek, never heard.
+constexpr std::int64_t kWriteAheadFrames = kPcmRate / 2;
+// How long the position runs on from the output's last word.
+constexpr std::int64_t kMaxExtrapolationNs = 200000000;
+// How often the output is topped up, and the end of playback looked for.
+constexpr int kPumpMs = 10;
 
 QAudioFormat PcmFormat()
 {
@@ -29,47 +37,26 @@ QAudioFormat PcmFormat()
 
 } // namespace
 
-// What the sound output pulls from: the feed's decoded frames, counted.
-class TAudioPlayer::TFeedDevice final : public QIODevice {
-public:
-    explicit TFeedDevice(TAudioPlayer* player) : QIODevice(player), player_(player) {}
-
-    bool isSequential() const override { return true; }
-    bool atEnd() const override { return player_->feed_ && player_->feed_->AtEnd(); }
-    qint64 bytesAvailable() const override
-    {
-        return (player_->feed_ ? player_->feed_->Queued() * kPcmFrameBytes : 0) + QIODevice::bytesAvailable();
-    }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        if (!player_->feed_)
-            return 0;
-        const std::int64_t frames =
-            player_->feed_->Read(reinterpret_cast<std::int16_t*>(data), maxSize / kPcmFrameBytes);
-        player_->handed_ += frames;
-        return frames * kPcmFrameBytes;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    TAudioPlayer* player_;
-};
-
-TAudioPlayer::TAudioPlayer(QObject* parent) : QObject(parent), device_(new TFeedDevice(this))
+TAudioPlayer::TAudioPlayer(QObject* parent) : QObject(parent)
 {
-    device_->open(QIODevice::ReadOnly);
-    watch_.setInterval(kWatchMs);
-    connect(&watch_, &QTimer::timeout, this, &TAudioPlayer::Watch);
+    pump_.setInterval(kPumpMs);
+    connect(&pump_, &QTimer::timeout, this, &TAudioPlayer::Pump);
 }
 
 TAudioPlayer::~TAudioPlayer()
 {
-    watch_.stop();
-    if (sink_ != nullptr)
-        sink_->stop();
+    pump_.stop();
+    ReleaseOutput();
     feed_.reset();
+}
+
+void TAudioPlayer::ReleaseOutput()
+{
+    if (IsPlaying())
+        Pause();
+    StopOutput();
+    delete sink_;
+    sink_ = nullptr;
 }
 
 bool TAudioPlayer::Load(const QString& path)
@@ -88,9 +75,8 @@ void TAudioPlayer::LoadProgram(std::unique_ptr<TPcmProgram> program, const QStri
 {
     Unload();
     feed_ = std::make_unique<TPlaybackFeed>(std::move(program));
-    feed_->SetDataHandler([device = device_] {
-        QMetaObject::invokeMethod(device, [device] { Q_EMIT device->readyRead(); }, Qt::QueuedConnection);
-    });
+    // Decoded frames after a dry spell are handed on at once.
+    feed_->SetDataHandler([this] { QMetaObject::invokeMethod(this, &TAudioPlayer::Pump, Qt::QueuedConnection); });
     path_ = name;
     rest_ = 0;
     SetState(TState::Ready);
@@ -115,11 +101,10 @@ void TAudioPlayer::SetState(TState state)
     if (state_ == state)
         return;
     state_ = state;
-    watch_.setSingleShot(false);
     if (state == TState::Playing)
-        watch_.start();
+        pump_.start();
     else
-        watch_.stop();
+        pump_.stop();
     Q_EMIT StateChanged();
 }
 
@@ -193,37 +178,41 @@ void TAudioPlayer::StartOutput(std::int64_t frame)
 {
     startFrame_ = frame;
     handed_ = 0;
-    silent_ = false;
+    padding_ = 0;
+    heard_ = 0;
+    reported_ = 0;
     if (soundOutput_ && sink_ == nullptr) {
         const QAudioDevice output = QMediaDevices::defaultAudioOutput();
-        if (output.isNull() || !output.isFormatSupported(PcmFormat())) {
-            soundOutput_ = false;
-            Q_EMIT SoundOutputChanged(false);
-        } else {
+        if (!output.isNull() && output.isFormatSupported(PcmFormat())) {
             sink_ = new QAudioSink(output, PcmFormat(), this);
             sink_->setBufferSize(kSinkBufferFrames * kPcmFrameBytes);
             ApplyVolume();
+        } else {
+            LoseOutput();
         }
     }
-    if (sink_ != nullptr && soundOutput_) {
-        feed_->Start(frame);
-        sink_->start(device_);
-        if (sink_->state() == QAudio::StoppedState && sink_->error() != QAudio::NoError) {
-            feed_->Halt();
-            soundOutput_ = false;
-            Q_EMIT SoundOutputChanged(false);
-        }
-    }
-    if (!soundOutput_) {
-        silent_ = true;
+    silent_ = !soundOutput_;
+    if (silent_) {
         clock_.start();
+        return;
     }
+    // The output's stream opens on the next pump, so that a seek right after
+    // a play (in the same turn of the event loop) is the first thing heard.
+    feed_->Start(frame);
+    QMetaObject::invokeMethod(this, &TAudioPlayer::Pump, Qt::QueuedConnection);
+}
+
+void TAudioPlayer::LoseOutput()
+{
+    soundOutput_ = false;
+    Q_EMIT SoundOutputChanged(false);
 }
 
 void TAudioPlayer::StopOutput()
 {
-    if (sink_ != nullptr && !silent_)
+    if (sink_ != nullptr && out_ != nullptr)
         sink_->stop();
+    out_ = nullptr;
     if (feed_)
         feed_->Halt();
     silent_ = false;
@@ -233,17 +222,25 @@ std::int64_t TAudioPlayer::HeardFrames()
 {
     if (silent_)
         return clock_.nsecsElapsed() * kPcmRate / 1000000000;
-    if (sink_ == nullptr)
+    if (sink_ == nullptr || out_ == nullptr)
         return 0;
-    // The frames handed on less those still waiting in the output's buffer,
-    // and no later than the output says it has played.
-    const std::int64_t buffered =
-        std::max<qsizetype>(0, sink_->bufferSize() - sink_->bytesFree()) / kPcmFrameBytes;
+    // What the output says it has played: the frames written less those still
+    // in its buffer and on their way to the speaker. Its word is refreshed
+    // in steps, and between them held at what had been written at the last;
+    // from the last change on, playing goes on in real time (for a while).
     const std::int64_t processed = sink_->processedUSecs() * kPcmRate / 1000000;
-    return std::clamp<std::int64_t>(std::min(processed, handed_ - buffered), 0, handed_);
+    if (processed != reported_) {
+        reported_ = processed;
+        reportedAt_.start();
+    }
+    std::int64_t heard = reported_;
+    if (reported_ > 0)
+        heard += std::min<std::int64_t>(reportedAt_.nsecsElapsed(), kMaxExtrapolationNs) * kPcmRate / 1000000000;
+    heard_ = std::clamp<std::int64_t>(heard, heard_, handed_);
+    return heard_;
 }
 
-void TAudioPlayer::Watch()
+void TAudioPlayer::Pump()
 {
     if (!IsPlaying())
         return;
@@ -256,20 +253,41 @@ void TAudioPlayer::Watch()
         }
         return;
     }
-    if (sink_->state() == QAudio::StoppedState && sink_->error() != QAudio::NoError) {
+    if (out_ == nullptr)
+        out_ = sink_->start();
+    if (out_ == nullptr || (sink_->state() == QAudio::StoppedState && sink_->error() != QAudio::NoError)) {
         // The sound output went away: go on as a silent clock from here.
         const std::int64_t here = Position();
-        feed_->Halt();
-        soundOutput_ = false;
-        Q_EMIT SoundOutputChanged(false);
+        StopOutput();
+        LoseOutput();
         StartOutput(here);
         return;
     }
-    if (feed_->AtEnd() && (sink_->state() == QAudio::IdleState || HeardFrames() >= handed_)) {
+    const std::int64_t target = std::max<std::int64_t>(kWriteAheadFrames, sink_->bufferSize() / kPcmFrameBytes);
+    const std::int64_t heard = HeardFrames();
+    std::int64_t want = target - (handed_ + padding_ - heard);
+    while (want > 0 && padding_ == 0) {
+        const std::int64_t got = feed_->Read(chunk_.data(), std::min(want, kChunkFrames));
+        if (got == 0)
+            break;
+        out_->write(reinterpret_cast<const char*>(chunk_.data()), got * kPcmFrameBytes);
+        handed_ += got;
+        want -= got;
+    }
+    if (!feed_->AtEnd())
+        return;
+    // The output starts playing once its buffer is full: at the end, silence
+    // fills it so that the last frames are heard too.
+    if (padding_ == 0) {
+        std::fill(chunk_.begin(), chunk_.end(), std::int16_t{0});
+        for (std::int64_t left = target; left > 0; left -= kChunkFrames)
+            out_->write(reinterpret_cast<const char*>(chunk_.data()), std::min(left, kChunkFrames) * kPcmFrameBytes);
+        padding_ = target;
+    }
+    if (heard >= handed_) {
         rest_ = std::min(startFrame_ + handed_, frames);
         StopOutput();
         SetState(TState::Ended);
     }
 }
-
 } // namespace medlark

@@ -53,6 +53,11 @@ public:
     int Volume() const { return volume_; }   // 0 … 100
     void SetVolume(int volume);              // held to 0 … 100
 
+    // Closes the sound output for good (it opens again on the next play).
+    // Its closing processes pending events, so the owner calls this while its
+    // widgets are whole, not from the middle of their destruction.
+    void ReleaseOutput();
+
     // A sound output could be opened (false: playback is a silent clock).
     bool HasSoundOutput() const { return soundOutput_; }
     // Frames handed to the sound output since playback last started.
@@ -66,22 +71,29 @@ private:
     void SetState(TState state);
     void StartOutput(std::int64_t frame);
     void StopOutput();
-    void Watch();
+    void LoseOutput();
+    // Tops the output up from the feed; ends playback at the end.
+    void Pump();
     std::int64_t HeardFrames();
     void ApplyVolume();
 
-    class TFeedDevice;
+    static constexpr std::int64_t kChunkFrames = 2048;
 
     QString path_;
     std::unique_ptr<TPlaybackFeed> feed_;
-    TFeedDevice* device_ = nullptr;
     QAudioSink* sink_ = nullptr;
-    QTimer watch_;
+    QIODevice* out_ = nullptr;       // the output's buffer while it plays
+    PcmBlock chunk_ = PcmBlock(kChunkFrames * kPcmChannels);
+    QTimer pump_;
     QElapsedTimer clock_;            // the silent clock
     TState state_ = TState::Closed;
     std::int64_t rest_ = 0;          // position while not playing
     std::int64_t startFrame_ = 0;    // where the current playback started
-    std::int64_t handed_ = 0;        // frames the sink has taken since then
+    std::int64_t handed_ = 0;        // frames written to the output since then
+    std::int64_t padding_ = 0;       // silence written after the end
+    std::int64_t heard_ = 0;         // frames heard since then, as last told
+    std::int64_t reported_ = 0;      // the output's last word on what it played
+    QElapsedTimer reportedAt_;       // since that word changed
     int volume_ = 50;
     bool soundOutput_ = true;
     bool silent_ = false;            // the current playback runs on the silent clock

@@ -157,7 +157,11 @@ TFormXFade::TFormXFade(const QString& settingsPath, QWidget* parent)
     };
 }
 
-TFormXFade::~TFormXFade() = default;
+TFormXFade::~TFormXFade()
+{
+    // The sound output goes while the window's widgets are still whole.
+    editor_->WindowsMediaPlayer1->Engine().ReleaseOutput();
+}
 
 void TFormXFade::CreateControls()
 {
@@ -668,6 +672,7 @@ void TFormXFade::FormClose()
     player->controls.stop();
     player->setURL(QString());
     player->currentPlaylist.clear();
+    player->Engine().ReleaseOutput();
 }
 
 void TFormXFade::closeEvent(QCloseEvent* event)

@@ -138,7 +138,7 @@ TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesTwelveKeysAtClose)
     }
     EXPECT_EQ(SavedSettings().Lines(u"General"_s),
               (QStringList{u"CrossDuration=10"_s, u"EnvelopeType=0"_s, u"WriteDetailText=1"_s,
-                           u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=-1"_s,
+                           u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=50"_s,
                            u"CrossTypeA=1"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=0"_s, u"ExportHTMLs=0"_s,
                            u"Compression=なし"_s, u"CompressionLevel=5"_s}));
 }

@@ -1,0 +1,433 @@
+// The in/out editor in the real main window: positions of its player, the
+// point rules and labels, the keys, and the preview heard through the real
+// sound stack (the null sink's monitor of the test's PulseAudio server).
+
+#include "ui/InOutEditor.h"
+
+#include "model/Error.h"
+#include "model/TrackList.h"
+#include "render/PlaybackFeed.h"
+#include "render/SourceStream.h"
+#include "ui/DecimalSpinEdit.h"
+#include "ui/LedClock.h"
+#include "ui/MainWindow.h"
+#include "ui/MediaPlayer.h"
+#include "ui/TrackListView.h"
+#include "ui/UiServices.h"
+#include "ui/WaveformBar.h"
+
+#include "Fixtures.h"
+
+#include <QAudioDevice>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMediaDevices>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace medlark;
+using namespace medlark::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class BoxRecorder final : public TUiServices {
+public:
+    QStringList texts;
+    QMessageBox::StandardButton MessageBox(QWidget*, const QString& text, const QString&, QMessageBox::Icon,
+                                           QMessageBox::StandardButtons) override
+    {
+        texts << text;
+        return QMessageBox::Ok;
+    }
+};
+
+// Processes events for a while, as the window's user would wait.
+void Wait(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QTest::qWait(5);
+}
+
+QString Mp3(double seconds)
+{
+    return Convert(SignalWav(seconds), QStringLiteral("editor_%1.mp3").arg(seconds), {u"-b:a"_s, u"160k"_s});
+}
+
+// The test's sound server, recorded from the monitor of its default sink.
+class MonitorRecorder final {
+public:
+    MonitorRecorder()
+    {
+        parec_.start(u"parec"_s, {u"-d"_s, u"@DEFAULT_MONITOR@"_s, u"--format=s16le"_s, u"--rate=44100"_s,
+                                  u"--channels=2"_s, u"--raw"_s, u"--latency-msec=10"_s});
+        parec_.waitForStarted();
+        // Recording once a tenth of a second of silence has come in.
+        QElapsedTimer waited;
+        waited.start();
+        while (bytes_.size() < kPcmBytesPerSecond / 10 && waited.elapsed() < 10000) {
+            parec_.waitForReadyRead(100);
+            bytes_ += parec_.readAllStandardOutput();
+        }
+    }
+    PcmBlock Stop()
+    {
+        Wait(300);
+        parec_.terminate();
+        parec_.waitForFinished(3000);
+        const QByteArray bytes = bytes_ + parec_.readAllStandardOutput();
+        PcmBlock pcm(static_cast<size_t>(bytes.size()) / kPcmFrameBytes * kPcmChannels);
+        std::memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
+        return pcm;
+    }
+
+private:
+    QProcess parec_;
+    QByteArray bytes_;
+};
+
+bool SoundServerReachable()
+{
+    QProcess info;
+    info.start(u"pactl"_s, {u"info"_s});
+    return info.waitForFinished(5000) && info.exitCode() == 0 && !QMediaDevices::defaultAudioOutput().isNull();
+}
+
+#define REQUIRE_SOUND()                                                                      \
+    do {                                                                                     \
+        if (!SoundServerReachable()) {                                                       \
+            if (qEnvironmentVariableIsSet("MEDLARK_REQUIRE_SOUND"))                          \
+                FAIL() << "no sound server, though scripts/test starts one";                 \
+            GTEST_SKIP() << "no sound server reachable";                                     \
+        }                                                                                    \
+    } while (false)
+
+class Editor : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TUiServices::SetInstance(&boxes_);
+        window_ = std::make_unique<TFormXFade>(dir_.filePath(u"config.ini"_s));
+        editor_ = window_->Editor();
+        player_ = editor_->WindowsMediaPlayer1;
+    }
+    void TearDown() override
+    {
+        window_.reset();
+        TUiServices::SetInstance(nullptr);
+    }
+
+    // Adds the file as a track and selects it, as a click on its row does.
+    TrackEntry& Select(const QString& path)
+    {
+        window_->Tracks().AddTrackFiles({path});
+        window_->RefreshTrackList();
+        const int row = window_->Tracks().Count() - 1;
+        window_->AdvPolyList1->setCurrentRow(row);
+        return window_->Tracks().At(row);
+    }
+
+    QTemporaryDir dir_;
+    BoxRecorder boxes_;
+    std::unique_ptr<TFormXFade> window_;
+    TInOutEditor* editor_ = nullptr;
+    TWindowsMediaPlayer* player_ = nullptr;
+};
+
+} // namespace
+
+// The preview of an MP3 entry plays exactly the frames a build cuts for its
+// points, without a gap or a shift, and stops soon after the out point.
+TEST_F(Editor, PreviewPlaysTheFramesABuildCutsAndStopsAtTheOutPoint)
+{
+    REQUIRE_SOUND();
+    const QString path = Mp3(8);
+    ASSERT_FALSE(path.isEmpty());
+    TrackEntry& entry = Select(path);
+    entry.SetTimes(2.0004, 3.75);
+    player_->settings.setVolume(100);   // samples pass untouched
+
+    MonitorRecorder recorder;
+    QElapsedTimer took;
+    took.start();
+    editor_->BtnTestPlayClick();
+    EXPECT_LT(took.elapsed(), 4000);
+    EXPECT_EQ(player_->uiMode(), u"full");
+    EXPECT_TRUE(editor_->BtnTestPlay->isEnabled());
+    const PcmBlock heard = recorder.Stop();
+
+    SourceStream source = OpenSourceStream(path);
+    PcmBlock cut;
+    DecodeSegment(source, cut, 2.0004, 3.75 + 1.0);
+    const std::int64_t segment = FrameOfSeconds(3.75 - 2.0004);
+    ASSERT_GT(FrameCount(heard), segment);
+
+    // Where the segment begins in the recording.
+    std::int64_t at = -1;
+    for (std::int64_t i = 0; i + 64 < FrameCount(heard) && at < 0; ++i)
+        if (FirstMismatch(heard, i, cut, 0, 64) == -1)
+            at = i;
+    ASSERT_GE(at, 0) << "the segment's first frames were never heard";
+    ASSERT_GE(FrameCount(heard) - at, segment);
+    EXPECT_EQ(FirstMismatch(heard, at, cut, 0, segment), -1) << "a frame of the segment was lost or changed";
+
+    // After the out point: a little more of the source, then silence.
+    std::int64_t more = 0;
+    while (at + segment + more < FrameCount(heard) && segment + more < FrameCount(cut)
+           && FirstMismatch(heard, at + segment + more, cut, segment + more, 1) == -1)
+        ++more;
+    EXPECT_LE(more, kPcmRate * 150 / 1000) << "stopped " << more * 1000 / kPcmRate << " ms after the out point";
+    const std::int64_t after = at + segment + more;
+    const std::int64_t quiet = std::min<std::int64_t>(FrameCount(heard) - after, kPcmRate / 10);
+    for (std::int64_t i = 0; i < quiet; ++i)
+        ASSERT_EQ(heard[static_cast<size_t>((after + i) * kPcmChannels)], 0) << "sound after the stop";
+}
+
+// At rest a position is exactly the frame sought; while playing it is the
+// frame being heard, not what the decoder has read ahead.
+TEST_F(Editor, PositionsAreFramesAndFollowWhatIsHeard)
+{
+    REQUIRE_SOUND();
+    const QString path = Mp3(8);
+    Select(path);
+    ASSERT_EQ(player_->openState(), kOpenStateMediaOpen);
+    EXPECT_EQ(player_->playState(), kPlayStateReady);
+    const double end = SecondsOfFrame(player_->Engine().Frames());
+
+    for (const double t : {0.0, 0.0001, 1.2345678, 3.3333333, 7.9})
+        EXPECT_EQ(player_->controls.currentPosition(), (player_->controls.setCurrentPosition(t), SecondsOfFrame(FrameOfSeconds(t))));
+    player_->controls.setCurrentPosition(-4);
+    EXPECT_EQ(player_->controls.currentPosition(), 0.0);
+    player_->controls.setCurrentPosition(1e9);
+    EXPECT_EQ(player_->controls.currentPosition(), end);
+
+    player_->controls.setCurrentPosition(1.0);
+    QElapsedTimer clock;
+    clock.start();
+    player_->controls.play();
+    EXPECT_EQ(player_->playState(), kPlayStatePlaying);
+    Wait(1200);
+    const double heard = player_->controls.currentPosition() - 1.0;
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    EXPECT_LE(heard, elapsed + 0.01) << "the position runs ahead of the sound";
+    EXPECT_GE(heard, elapsed - 0.2) << "the position lags the sound";
+
+    // Pause keeps the position; stop returns it to 0.
+    player_->controls.pause();
+    const double paused = player_->controls.currentPosition();
+    EXPECT_EQ(player_->playState(), kPlayStatePaused);
+    Wait(200);
+    EXPECT_EQ(player_->controls.currentPosition(), paused);
+    player_->controls.play();
+    Wait(300);
+    EXPECT_GT(player_->controls.currentPosition(), paused);
+    player_->controls.stop();
+    EXPECT_EQ(player_->playState(), kPlayStateStopped);
+    EXPECT_EQ(player_->controls.currentPosition(), 0.0);
+
+    // Played to the end, it rests there.
+    player_->controls.setCurrentPosition(end - 0.3);
+    player_->controls.play();
+    Wait(900);
+    EXPECT_EQ(player_->playState(), kPlayStateMediaEnded);
+    EXPECT_EQ(player_->controls.currentPosition(), end);
+}
+
+TEST_F(Editor, PointRulesLabelsAndClock)
+{
+    const QString path = Convert(u"sine=frequency=300:duration=95"_s, u"long.mp3"_s, {u"-ac"_s, u"2"_s},
+                                 {u"-f"_s, u"lavfi"_s});
+    ASSERT_FALSE(path.isEmpty());
+    TrackEntry& entry = Select(path);
+    EXPECT_EQ(editor_->LoadedEntry(), &entry);
+    EXPECT_EQ(editor_->Label5->text(), u"0:00:00.000");
+    EXPECT_EQ(editor_->Label6->text(), u"0:00:00.000");
+    EXPECT_EQ(editor_->Label7->text(), u"0.0 sec.");
+    EXPECT_EQ(editor_->Label8->text(), u"  long");
+    EXPECT_EQ(editor_->AdvSmoothLedLabel1->Text(), u"00:00:00");
+    EXPECT_TRUE(editor_->BtnTimeFrom->isEnabled());
+
+    // Out point at 60; the in point may not come after it, but may equal it.
+    player_->controls.setCurrentPosition(60.0);
+    editor_->BtnTimeToClick();
+    EXPECT_EQ(entry.Times.EndTime, 60.0);
+    EXPECT_EQ(editor_->Label6->text(), u"0:01:00.000");
+    player_->controls.setCurrentPosition(61.2);
+    const QString caption = entry.Caption;
+    try {
+        editor_->BtnTimeFromClick();
+        ADD_FAILURE() << "an in point after the out point was taken";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Message(), u"終了位置より後に設定することはできません");
+    }
+    EXPECT_EQ(entry.Times.StartTime, -1.0);
+    EXPECT_EQ(editor_->Label5->text(), u"0:00:00.000");
+    EXPECT_EQ(entry.Caption, caption);
+    player_->controls.setCurrentPosition(60.0);
+    editor_->BtnTimeFromClick();
+    EXPECT_EQ(entry.Times.StartTime, 60.0);
+    EXPECT_EQ(editor_->Label7->text(), u"0.0 sec.");
+
+    // In point at 30: the out point may not come before it.
+    player_->controls.setCurrentPosition(30.0);
+    editor_->BtnTimeFromClick();
+    player_->controls.setCurrentPosition(29.9);
+    EXPECT_THROW(editor_->BtnTimeToClick(), Error);
+    EXPECT_EQ(entry.Times.EndTime, 60.0);
+    // A position the player gives is kept as it is, and shown truncated.
+    player_->controls.setCurrentPosition(83.4567);
+    editor_->BtnTimeToClick();
+    EXPECT_EQ(entry.Times.EndTime, SecondsOfFrame(FrameOfSeconds(83.4567)));
+    EXPECT_EQ(editor_->Label6->text(), u"0:01:23.456");
+    EXPECT_EQ(editor_->Label7->text(), FormatSpan(30.0, entry.Times.EndTime));
+    EXPECT_EQ(entry.Caption, TimedCaption(path, 30.0, entry.Times.EndTime));
+
+    // A marker dropped against the rules is refused with the same message.
+    editor_->WindowsMediaPlayer1->SeekBar()->OnMarkerMoved(TWaveformBar::TMarker::In, 90.0);
+    ASSERT_EQ(boxes_.texts.size(), 1);
+    EXPECT_EQ(boxes_.texts[0], u"終了位置より後に設定することはできません.");
+    EXPECT_EQ(entry.Times.StartTime, 30.0);
+    editor_->WindowsMediaPlayer1->SeekBar()->OnMarkerMoved(TWaveformBar::TMarker::In, 12.5);
+    EXPECT_EQ(entry.Times.StartTime, 12.5);
+    EXPECT_EQ(editor_->Label5->text(), u"0:00:12.500");
+
+    // The clock rounds halves to even.
+    for (const auto& [t, shown] : {std::pair{82.5, u"00:01:22"_s}, std::pair{83.5, u"00:01:24"_s},
+                                   std::pair{12.4, u"00:00:12"_s}}) {
+        player_->controls.setCurrentPosition(t);
+        editor_->Timer1Timer();
+        EXPECT_EQ(editor_->AdvSmoothLedLabel1->Text(), shown) << t;
+    }
+    TLedClock clock(nullptr);
+    clock.SetSeconds(90000);
+    EXPECT_EQ(clock.Text(), u"01:00:00");
+
+    // Hover underlines a time label; a click on it jumps there.
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(editor_->Label5, &enter);
+    EXPECT_TRUE(editor_->Label5->font().underline());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(editor_->Label5, &leave);
+    EXPECT_FALSE(editor_->Label5->font().underline());
+    editor_->TimeCodeClick(editor_->Label6);
+    EXPECT_EQ(player_->playState(), kPlayStatePlaying);
+    player_->controls.stop();
+
+    // Selecting the entry again shows its points; removing it empties the editor.
+    window_->AdvPolyList1->setCurrentRow(-1);
+    window_->AdvPolyList1->setCurrentRow(0);
+    EXPECT_EQ(editor_->Label5->text(), u"0:00:12.500");
+    EXPECT_EQ(editor_->Label6->text(), u"0:01:23.456");
+    window_->BtnDeleteClick();
+    EXPECT_EQ(editor_->LoadedEntry(), nullptr);
+    EXPECT_EQ(editor_->Label5->text(), u"0:00:00.000");
+    EXPECT_EQ(editor_->Label6->text(), u"0:00:00.000");
+    EXPECT_TRUE(editor_->Label8->text().isEmpty());
+    EXPECT_EQ(editor_->AdvSmoothLedLabel1->Text(), u"00:00:00");
+    EXPECT_FALSE(editor_->BtnTimeFrom->isEnabled());
+    EXPECT_FALSE(editor_->BtnTestPlay->isEnabled());
+    EXPECT_NE(player_->openState(), kOpenStateMediaOpen);
+    editor_->TimeCodeClick(editor_->Label5);   // nothing to act on
+    EXPECT_EQ(player_->playState(), 0);
+}
+
+// The keys act while no text field has the focus.
+TEST_F(Editor, KeysTakePointsAndSeek)
+{
+    const QString path = Mp3(8);
+    TrackEntry& entry = Select(path);
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    window_->AdvPolyList1->setFocus();
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(player_->controls.currentPosition(), SecondsOfFrame(2 * kPcmRate + kPcmRate / 10));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_I);
+    EXPECT_EQ(entry.Times.StartTime, SecondsOfFrame(2 * kPcmRate + kPcmRate / 10));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
+    EXPECT_EQ(entry.Times.EndTime, SecondsOfFrame(3 * kPcmRate));
+    EXPECT_EQ(editor_->Label6->text(), u"0:00:03.000");
+
+    // In a number box the keys are the box's.
+    window_->AdvSpinEdit1->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_I);
+    EXPECT_EQ(player_->controls.currentPosition(), SecondsOfFrame(3 * kPcmRate));
+    EXPECT_EQ(entry.Times.StartTime, SecondsOfFrame(2 * kPcmRate + kPcmRate / 10));
+
+    window_->AdvPolyList1->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(player_->playState(), kPlayStatePlaying);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(player_->playState(), kPlayStatePaused);
+}
+
+TEST_F(Editor, VolumeIsHeldToItsScaleAndKeptInTheSettings)
+{
+    EXPECT_EQ(player_->settings.volume(), 50);
+    player_->settings.setVolume(130);
+    EXPECT_EQ(player_->settings.volume(), 100);
+    player_->settings.setVolume(-3);
+    EXPECT_EQ(player_->settings.volume(), 0);
+    player_->settings.setVolume(35);
+    EXPECT_EQ(window_->CollectSettings().PlayerVolume, 35);
+    EXPECT_EQ(player_->VolumeSlider()->value(), 35);
+    EXPECT_EQ(player_->uiMode(), u"full");
+    player_->setUiMode(u"mini"_s);
+    EXPECT_FALSE(player_->VolumeSlider()->isVisibleTo(player_));
+    EXPECT_TRUE(player_->SeekBar()->isVisibleTo(player_));
+    player_->setUiMode(u"full"_s);
+    EXPECT_TRUE(player_->VolumeSlider()->isVisibleTo(player_));
+}
+
+// Without a sound server the player still runs, as a silent clock in real
+// time, says so, and never holds the window up. Run in a child process whose
+// sound server cannot be reached.
+TEST(SilentClock, PlaysWithoutASoundOutput)
+{
+    if (!qEnvironmentVariableIsSet("MEDLARK_SILENT_CHILD")) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"MEDLARK_SILENT_CHILD"_s, u"1"_s);
+        env.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent/medlark-no-server"_s);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {u"--gtest_filter=SilentClock.*"_s});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const QByteArray out = child.readAllStandardOutput() + child.readAllStandardError();
+        EXPECT_EQ(child.exitCode(), 0) << out.constData();
+        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.constData();
+        return;
+    }
+    const QString path = Mp3(8);
+    TWindowsMediaPlayer player(nullptr);
+    player.setURL(path);
+    ASSERT_EQ(player.openState(), kOpenStateMediaOpen);
+    player.controls.setCurrentPosition(2.0);
+    QElapsedTimer clock;
+    clock.start();
+    player.controls.play();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(player.playState(), kPlayStatePlaying);
+    EXPECT_FALSE(player.Engine().HasSoundOutput());
+    EXPECT_TRUE(player.NoOutputText()->isVisibleTo(&player));
+    Wait(600);
+    const double moved = player.controls.currentPosition() - 2.0;
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    EXPECT_NEAR(moved, elapsed, 0.05);
+    player.controls.setCurrentPosition(7.9);
+    Wait(400);
+    EXPECT_EQ(player.playState(), kPlayStateMediaEnded);
+}
