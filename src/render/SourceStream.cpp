@@ -90,6 +90,17 @@ public:
         return duration_;
     }
 
+    // The length the container states, without reading the file; -1 when it
+    // states none.
+    double StatedDuration() const
+    {
+        if (stream_ != nullptr && stream_->duration != AV_NOPTS_VALUE && stream_->duration > 0)
+            return static_cast<double>(stream_->duration) * av_q2d(stream_->time_base);
+        if (fmt_ && fmt_->duration != AV_NOPTS_VALUE && fmt_->duration > 0)
+            return static_cast<double>(fmt_->duration) / AV_TIME_BASE;
+        return -1.0;
+    }
+
     std::int64_t Decode(double start, double end, const PcmSink& sink);
 
 private:
@@ -477,6 +488,7 @@ SourceStream::~SourceStream() = default;
 int SourceStream::SourceRate() const { return impl_ ? impl_->Rate() : 0; }
 int SourceStream::SourceChannels() const { return impl_ ? impl_->Channels() : 0; }
 double SourceStream::Duration() { return impl_ ? impl_->Duration() : -1.0; }
+double SourceStream::StatedDuration() const { return impl_ ? impl_->StatedDuration() : -1.0; }
 
 SourceStream OpenSourceStream(const QString& path)
 {

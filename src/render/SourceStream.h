@@ -36,6 +36,9 @@ public:
     // decodes it only where the container's packet durations are not exact).
     // -1 for the empty stream.
     double Duration();
+    // The length the container states, read from its header: at once, but
+    // not to the sample (and -1 when it states none).
+    double StatedDuration() const;
 
     class Impl;
 

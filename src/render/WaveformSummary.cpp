@@ -14,9 +14,8 @@
 
 namespace medlark {
 
-TWaveformSummary::TWaveformSummary(std::int64_t frames)
-    : frames_(std::max<std::int64_t>(frames, 0)),
-      peaks_(static_cast<size_t>((frames_ + kPeakBlockFrames - 1) / kPeakBlockFrames))
+TWaveformSummary::TWaveformSummary(std::int64_t capacity)
+    : peaks_(static_cast<size_t>((std::max<std::int64_t>(capacity, 0) + kPeakBlockFrames - 1) / kPeakBlockFrames))
 {
 }
 
@@ -88,7 +87,6 @@ TWaveformLoader::TWaveformLoader(const QString& path)
         const auto found = Cache().find(KeyOf(path));
         if (found != Cache().end()) {
             summary_ = std::const_pointer_cast<TWaveformSummary>(found->second);
-            hasSummary_.store(true, std::memory_order_release);
             finished_.store(true, std::memory_order_release);
             return;
         }
@@ -105,31 +103,60 @@ TWaveformLoader::~TWaveformLoader()
 
 std::shared_ptr<const TWaveformSummary> TWaveformLoader::Summary() const
 {
-    return hasSummary_.load(std::memory_order_acquire) ? summary_ : nullptr;
+    const std::lock_guard lock(mutex_);
+    return summary_;
 }
 
 void TWaveformLoader::Run(const QString& path)
 {
     const TCacheKey key = KeyOf(path);
     SourceStream source = OpenSourceStream(path);
-    const double duration = source ? source.Duration() : -1.0;
-    if (!source || duration < 0 || cancel_.load()) {
-        finished_.store(true, std::memory_order_release);
-        return;
+    // Drawing starts before the exact length is known: room for what the
+    // container states, with a margin. Where it states none, or understates,
+    // the room is the exact length.
+    const double stated = source ? source.StatedDuration() : -1.0;
+    bool exact = stated <= 0;
+    for (;;) {
+        const double room = exact ? (source ? source.Duration() : -1.0) : stated * 1.01 + 2.0;
+        if (!source || room < 0 || cancel_.load())
+            break;
+        auto summary = std::make_shared<TWaveformSummary>(FrameOfSeconds(room) + kPeakBlockFrames);
+        {
+            const std::lock_guard lock(mutex_);
+            summary_ = summary;
+        }
+        const TFill filled = Summarise(source, *summary);
+        if (filled == TFill::Full && !exact) {
+            exact = true;
+            continue;
+        }
+        if (filled == TFill::Complete) {
+            summary->SetComplete();
+            const std::lock_guard lock(cacheMutex);
+            Cache()[key] = summary;
+        }
+        break;
     }
-    summary_ = std::make_shared<TWaveformSummary>(FrameOfSeconds(duration));
-    hasSummary_.store(true, std::memory_order_release);
+    finished_.store(true, std::memory_order_release);
+}
 
-    TWaveformSummary& summary = *summary_;
-    const std::int64_t blocks = summary.Blocks();
+TWaveformLoader::TFill TWaveformLoader::Summarise(SourceStream& source, TWaveformSummary& summary)
+{
+    const std::int64_t capacity = summary.Capacity();
     std::int64_t block = 0;
     std::int64_t inBlock = 0;   // frames of the current block seen
+    std::int64_t frames = 0;
     TPeak peak;
-    DecodeSegmentTo(source, 0.0, duration + 1.0, [&](const std::int16_t* samples, std::int64_t frames) {
+    bool full = false;
+    DecodeSegmentTo(source, 0.0, 1.0e9, [&](const std::int16_t* samples, std::int64_t count) {
         if (cancel_.load(std::memory_order_relaxed))
             return false;
-        const std::int16_t* end = samples + frames * kPcmChannels;
-        while (samples < end && block < blocks) {
+        const std::int16_t* end = samples + count * kPcmChannels;
+        while (samples < end) {
+            if (block == capacity) {
+                full = true;
+                return false;
+            }
             const std::int64_t take =
                 std::min<std::int64_t>((end - samples) / kPcmChannels, kPeakBlockFrames - inBlock);
             const auto [lo, hi] = std::minmax_element(samples, samples + take * kPcmChannels);
@@ -141,28 +168,24 @@ void TWaveformLoader::Run(const QString& path)
             }
             samples += take * kPcmChannels;
             inBlock += take;
+            frames += take;
             if (inBlock == kPeakBlockFrames) {
                 summary.Fill(block++, peak);
                 inBlock = 0;
                 if (block % 64 == 0)
-                    summary.SetReady(block);
+                    summary.SetReady(block, frames);
             }
         }
-        return block < blocks;
+        return true;
     });
-    if (cancel_.load()) {
-        finished_.store(true, std::memory_order_release);
-        return;
-    }
-    if (inBlock > 0 && block < blocks)
+    if (cancel_.load())
+        return TFill::Cancelled;
+    if (full)
+        return TFill::Full;
+    if (inBlock > 0)
         summary.Fill(block++, peak);
-    summary.SetReady(block);
-    summary.SetComplete();
-    {
-        const std::lock_guard lock(cacheMutex);
-        Cache()[key] = summary_;
-    }
-    finished_.store(true, std::memory_order_release);
+    summary.SetReady(block, frames);
+    return TFill::Complete;
 }
 
 } // namespace medlark

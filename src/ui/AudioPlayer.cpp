@@ -96,6 +96,11 @@ std::int64_t TAudioPlayer::Frames()
     return feed_ ? feed_->Frames() : 0;
 }
 
+std::int64_t TAudioPlayer::KnownFrames()
+{
+    return feed_ ? feed_->KnownFrames() : 0;
+}
+
 void TAudioPlayer::SetState(TState state)
 {
     if (state_ == state)
@@ -113,7 +118,8 @@ void TAudioPlayer::Play()
     if (!IsOpen() || IsPlaying())
         return;
     std::int64_t from = rest_;
-    if (state_ == TState::Ended || from >= Frames())
+    const std::int64_t frames = KnownFrames();
+    if (state_ == TState::Ended || (frames >= 0 && from >= frames))
         from = 0;
     SetState(TState::Playing);
     StartOutput(from);
@@ -140,14 +146,19 @@ std::int64_t TAudioPlayer::Position()
 {
     if (!IsPlaying())
         return rest_;
-    return std::min(startFrame_ + HeardFrames(), Frames());
+    const std::int64_t frames = KnownFrames();
+    const std::int64_t here = startFrame_ + HeardFrames();
+    return frames >= 0 ? std::min(here, frames) : here;
 }
 
 void TAudioPlayer::Seek(std::int64_t frame)
 {
     if (!IsOpen())
         return;
-    frame = std::clamp<std::int64_t>(frame, 0, Frames());
+    // Held to the length once it is known; before, a seek past the end ends
+    // playback when it gets there.
+    const std::int64_t frames = KnownFrames();
+    frame = std::clamp<std::int64_t>(frame, 0, frames >= 0 ? frames : INT64_MAX / 2);
     if (IsPlaying()) {
         StopOutput();
         StartOutput(frame);
@@ -244,8 +255,11 @@ void TAudioPlayer::Pump()
 {
     if (!IsPlaying())
         return;
-    const std::int64_t frames = Frames();
+    const std::int64_t known = KnownFrames();
     if (silent_) {
+        if (known < 0)
+            return;
+        const std::int64_t frames = known;
         if (startFrame_ + HeardFrames() >= frames) {
             rest_ = frames;
             StopOutput();
@@ -253,6 +267,7 @@ void TAudioPlayer::Pump()
         }
         return;
     }
+    const std::int64_t frames = known >= 0 ? known : INT64_MAX / 2;
     if (out_ == nullptr)
         out_ = sink_->start();
     if (out_ == nullptr || (sink_->state() == QAudio::StoppedState && sink_->error() != QAudio::NoError)) {

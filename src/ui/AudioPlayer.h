@@ -40,6 +40,8 @@ public:
     bool IsPlaying() const { return state_ == TState::Playing; }
     // Length in frames (waits for the decoding thread to find it); 0 when closed.
     std::int64_t Frames();
+    // The length when it is known already, -1 before (0 when closed).
+    std::int64_t KnownFrames();
 
     void Play();    // from the position; from the start after the end
     void Pause();   // keeps the position

@@ -138,6 +138,12 @@ TWindowsMediaPlayer::TWindowsMediaPlayer(QWidget* parent) : QWidget(parent)
     connect(&engine_, &TAudioPlayer::SoundOutputChanged, this, [this](bool on) { noOutput_->setVisible(!on); });
     tick_.setInterval(30);
     connect(&tick_, &QTimer::timeout, this, &TWindowsMediaPlayer::Refresh);
+    lengthWait_.setInterval(20);
+    connect(&lengthWait_, &QTimer::timeout, this, [this] {
+        if (engine_.KnownFrames() >= 0)
+            lengthWait_.stop();
+        Refresh();
+    });
 
     Layout();
     Refresh();
@@ -149,7 +155,10 @@ void TWindowsMediaPlayer::setURL(const QString& url)
 {
     url_ = url;
     engine_.Load(url);
-    seekBar_->SetSource(engine_.IsOpen() ? url : QString(), engine_.IsOpen() ? engine_.Frames() : 0);
+    // The bar learns the length when the decoding thread has found it.
+    seekBar_->SetSource(engine_.IsOpen() ? url : QString(), engine_.IsOpen() ? engine_.KnownFrames() : 0);
+    if (engine_.IsOpen() && engine_.KnownFrames() < 0)
+        lengthWait_.start();
     Refresh();
 }
 
@@ -230,9 +239,13 @@ void TWindowsMediaPlayer::Refresh()
         tick_.stop();
     const std::int64_t position = engine_.IsOpen() ? engine_.Position() : 0;
     seekBar_->SetPlayhead(position);
-    timeText_->setText(engine_.IsOpen() ? FormatTimeCode(SecondsOfFrame(position)) + u" / "_s
-                                              + FormatTimeCode(SecondsOfFrame(engine_.Frames()))
-                                        : QString());
+    const std::int64_t frames = engine_.KnownFrames();
+    if (frames >= 0 && seekBar_->Frames() != frames)
+        seekBar_->SetLength(frames);
+    timeText_->setText(!engine_.IsOpen() ? QString()
+                       : frames < 0      ? FormatTimeCode(SecondsOfFrame(position))
+                                         : FormatTimeCode(SecondsOfFrame(position)) + u" / "_s
+                                          + FormatTimeCode(SecondsOfFrame(frames)));
     Q_EMIT PositionChanged();
 }
 

@@ -105,6 +105,7 @@ private:
     QSlider* volumeSlider_;
     QLabel* noOutput_;
     QTimer tick_;
+    QTimer lengthWait_;   // until the file's length is known
 };
 
 } // namespace medlark

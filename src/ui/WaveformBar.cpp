@@ -50,14 +50,22 @@ void TWaveformBar::SetSource(const QString& path, std::int64_t frames)
     update();
 }
 
+void TWaveformBar::SetLength(std::int64_t frames)
+{
+    frames_ = std::max<std::int64_t>(frames, 0);
+    viewFrom_ = 0;
+    viewTo_ = frames_;
+    update();
+}
+
 void TWaveformBar::Poll()
 {
     if (!loader_) {
         poll_.stop();
         return;
     }
-    if (!summary_)
-        summary_ = loader_->Summary();
+    // The loader may start over with more room; draw from its latest summary.
+    summary_ = loader_->Summary();
     const std::int64_t ready = summary_ ? summary_->ReadyBlocks() : -1;
     if (ready != drawnReady_) {
         drawnReady_ = ready;

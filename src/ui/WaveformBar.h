@@ -24,9 +24,11 @@ public:
     explicit TWaveformBar(QWidget* parent);
     ~TWaveformBar() override;
 
-    // A new file (the empty path: none) of `frames` frames; its summary is
-    // made in the background, cancelling the one before.
+    // A new file (the empty path: none) of `frames` frames (negative: not
+    // known yet); its summary is made in the background, cancelling the one before.
     void SetSource(const QString& path, std::int64_t frames);
+    // The length, once known.
+    void SetLength(std::int64_t frames);
     void SetPlayhead(std::int64_t frame);
     // In and out points in seconds, negative when not set.
     void SetPoints(double in, double out);
