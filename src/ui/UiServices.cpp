@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QLabel>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace medlark {
 
@@ -17,7 +20,16 @@ QMessageBox::StandardButton TUiServices::MessageBox(QWidget* owner, const QStrin
                                                     QMessageBox::Icon icon, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, caption, text, buttons, owner);
-    box.setStyleSheet(u"QLabel { min-width: 220px; }"_s);   // room for the caption in the title bar
+    // The whole text on screen: the text label is as wide as its longest line
+    // (in the font it is drawn with), and never narrower than the caption needs.
+    if (auto* label = box.findChild<QLabel*>(u"qt_msgbox_label"_s)) {
+        label->ensurePolished();
+        int widest = 220;
+        for (const QString& line : text.split(u'\n'))
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(line) + 8);
+        label->setMinimumWidth(std::min(widest, 900));
+        label->setWordWrap(widest > 900);
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -1,6 +1,7 @@
 #include "ui/WaveformBar.h"
 
 #include "render/PcmBlock.h"
+#include "render/Mixing.h"
 #include "render/PlaybackFeed.h"
 
 #include <QMouseEvent>
@@ -237,9 +238,10 @@ void TWaveformBar::paintEvent(QPaintEvent*)
         const int x0 = XOf(shownIn);
         const int x1 = XOf(shownOut);
         p.fillRect(QRect(x0, 0, x1 - x0, h), QColor(52, 78, 120));
-        // A build fades the segment in and out over the crossfade time (at most half the segment each).
-        const std::int64_t fade = std::min<std::int64_t>(FrameOfSeconds(crossfade_), (shownOut - shownIn) / 2);
-        if (fade > 0) {
+        // What a build fades: in over the first X frames and out over the last
+        // X, with X the crossfade lowered to the segment's length.
+        const std::int64_t fade = CrossfadeFrames(crossfade_, (shownOut - shownIn) * kPcmFrameBytes);
+        if (fade > 1) {
             p.setRenderHint(QPainter::Antialiasing);
             const int f0 = XOf(shownIn + fade);
             const int f1 = XOf(shownOut - fade);
@@ -249,7 +251,8 @@ void TWaveformBar::paintEvent(QPaintEvent*)
                 const int n = std::max(2, std::abs(to - from));
                 for (int i = 0; i <= n; ++i) {
                     const double u = static_cast<double>(i) / n;
-                    const double g = envelope_ == 1 ? std::sin((rising ? u : 1 - u) * M_PI / 2) : (rising ? u : 1 - u);
+                    const auto frame = std::min(fade - 1, static_cast<std::int64_t>(u * static_cast<double>(fade - 1)));
+                    const double g = rising ? FadeInGain(frame, fade, envelope_) : FadeOutGain(frame, fade, envelope_);
                     curve << QPointF(from + (to - from) * u, (1 - g) * h);
                 }
                 QPainterPath shade;
