@@ -5,6 +5,7 @@
 #include "ui/InOutEditor.h"
 
 #include "model/Error.h"
+#include "model/ProjectFile.h"
 #include "model/TrackList.h"
 #include "render/PlaybackFeed.h"
 #include "render/SourceStream.h"
@@ -220,6 +221,12 @@ TEST_F(Editor, PositionsAreFramesAndFollowWhatIsHeard)
     EXPECT_LE(heard, elapsed + 0.01) << "the position runs ahead of the sound";
     EXPECT_GE(heard, elapsed - 0.2) << "the position lags the sound";
 
+    // The in point taken now is the frame being heard, as the position says.
+    editor_->BtnTimeFromClick();
+    const double taken = editor_->LoadedEntry()->Times.StartTime;
+    EXPECT_NEAR(taken, player_->controls.currentPosition(), 0.03);
+    EXPECT_NEAR(taken - 1.0, static_cast<double>(clock.nsecsElapsed()) / 1e9, 0.2);
+
     // Pause keeps the position; stop returns it to 0.
     player_->controls.pause();
     const double paused = player_->controls.currentPosition();
@@ -337,6 +344,22 @@ TEST_F(Editor, PointRulesLabelsAndClock)
     EXPECT_NE(player_->openState(), kOpenStateMediaOpen);
     editor_->TimeCodeClick(editor_->Label5);   // nothing to act on
     EXPECT_EQ(player_->playState(), 0);
+
+    // Loading a project replaces the list: the editor lets go of what it had.
+    Select(path);
+    player_->controls.setCurrentPosition(5.0);
+    editor_->Timer1Timer();
+    TrackList saved;
+    saved.AddTrackFile(path)->SetTimes(1.0, 2.0);
+    const QString project = dir_.filePath(u"set.mlkd"_s);
+    SaveProject(saved, project);
+    window_->KAddDrop1DropFiles({project});
+    EXPECT_EQ(editor_->LoadedEntry(), nullptr);
+    EXPECT_EQ(editor_->AdvSmoothLedLabel1->Text(), u"00:00:00");
+    EXPECT_TRUE(editor_->Label8->text().isEmpty());
+    window_->AdvPolyList1->setCurrentRow(0);
+    EXPECT_EQ(editor_->Label5->text(), u"0:00:01.000");
+    EXPECT_EQ(editor_->Label7->text(), u"1.0 sec.");
 }
 
 // The keys act while no text field has the focus.
