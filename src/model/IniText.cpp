@@ -55,8 +55,7 @@ TIniText TIniText::FromText(const QString& text)
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
-            ini.sections_.push_back({TrimControls(line.mid(1, line.size() - 2)), {}});
-            current = &ini.sections_.back();
+            current = &ini.Add(TrimControls(line.mid(1, line.size() - 2)));
             continue;
         }
         if (current == nullptr)
@@ -78,12 +77,19 @@ TIniText TIniText::FromUtf16Le(const QByteArray& bytes)
     return FromText(QStringDecoder(QStringDecoder::Utf16LE).decode(body));
 }
 
+TIniText::Section& TIniText::Add(const QString& name)
+{
+    sections_.push_back({name, {}});
+    const QString key = name.toCaseFolded();
+    if (!index_.contains(key))   // an earlier section of the name stays the one found
+        index_.insert(key, sections_.size() - 1);
+    return sections_.back();
+}
+
 const TIniText::Section* TIniText::Find(const QString& name) const
 {
-    for (const Section& s : sections_)
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    const auto found = index_.constFind(name.toCaseFolded());
+    return found == index_.cend() ? nullptr : &sections_[found.value()];
 }
 
 QStringList TIniText::SectionNames() const
@@ -124,10 +130,8 @@ QString TIniText::Value(const QString& section, const QString& key) const
 void TIniText::SetValue(const QString& section, const QString& key, const QString& value)
 {
     auto* s = const_cast<Section*>(Find(section));
-    if (s == nullptr) {
-        sections_.push_back({section, {}});
-        s = &sections_.back();
-    }
+    if (s == nullptr)
+        s = &Add(section);
     for (QString& line : s->lines) {
         const QString name = NameOf(line);
         if (name.compare(key, Qt::CaseInsensitive) == 0 && line.contains(u'=')) {
@@ -141,6 +145,13 @@ void TIniText::SetValue(const QString& section, const QString& key, const QStrin
 QString TIniText::ToText() const
 {
     QString text;
+    qsizetype size = 0;
+    for (const Section& s : sections_) {
+        size += s.name.size() + 6;
+        for (const QString& line : s.lines)
+            size += line.size() + 2;
+    }
+    text.reserve(size);
     for (const Section& s : sections_) {
         text += u"["_s + s.name + u"]\r\n"_s;
         for (const QString& line : s.lines)

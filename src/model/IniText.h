@@ -10,6 +10,7 @@
 // first section or key of a name is the one found.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -48,8 +49,10 @@ private:
         QStringList lines;
     };
     const Section* Find(const QString& name) const;
+    Section& Add(const QString& name);
 
     std::vector<Section> sections_;
+    QHash<QString, std::size_t> index_;   // case-folded name -> first section of that name
 };
 
 // Decodes text by the rules of FromBytes.

@@ -22,8 +22,26 @@ double ReadTime(const TIniText& ini, const QString& section, const QString& key)
 
 } // namespace
 
+QStringList UnsavablePaths(const TrackList& list)
+{
+    QStringList lines;
+    for (int i = 0; i < list.Count(); ++i) {
+        const QString& path = list.At(i).SourcePath;
+        if (path.contains(u'\n') || path.contains(u'\r') || TrimControls(path) != path)
+            lines << QStringLiteral("トラック %1: %2").arg(i + 1).arg(TrackTitle(path).simplified());
+    }
+    return lines;
+}
+
 void SaveProject(const TrackList& list, const QString& fileName)
 {
+    // INI text would change such a path on the way back (a line break starts
+    // a new line, blanks at the ends are trimmed): nothing is written.
+    const QStringList unsavable = UnsavablePaths(list);
+    if (!unsavable.isEmpty())
+        throw Error(u"次のトラックのファイル名には改行か、前後の空白・制御文字があるため、プロジェクトに保存できません。"
+                    u"ファイル名を変えてから追加し直してください。\n"_s
+                    + unsavable.join(u'\n'));
     TIniText ini;
     for (int i = 0; i < list.Count(); ++i) {
         const TrackEntry& entry = list.At(i);

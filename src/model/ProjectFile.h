@@ -12,8 +12,13 @@ namespace medlark {
 class TrackList;
 
 // Writes the whole list, replacing the file atomically (a crash never leaves
-// half a project). Raises the file-creation error when it cannot be written.
+// half a project). Raises the file-creation error when it cannot be written,
+// and refuses (writing nothing) a list whose paths INI text cannot hold.
 void SaveProject(const TrackList& list, const QString& fileName);
+
+// The tracks whose paths hold a line break, or blanks or control characters
+// at either end, as "トラック N: title" lines.
+QStringList UnsavablePaths(const TrackList& list);
 
 // Replaces the list from fileName. beforeReplace runs first (the window switches
 // its editor off). A name without a file gives an empty list; entries whose

@@ -26,6 +26,10 @@ QString FormatTwoDecimals(double value)
     const long double hundredths = std::round(static_cast<long double>(value) * 100.0L);
     const bool negative = hundredths < 0;
     const long double magnitude = std::fabs(hundredths);
+    if (magnitude >= 1.0e18L) {
+        // Beyond 64-bit counts: every digit, written out in full (the cents are 0 at this size).
+        return QString::asprintf("%s%.0Lf.00", negative ? "-" : "", std::floor(magnitude / 100.0L));
+    }
     const auto whole = static_cast<unsigned long long>(std::floor(magnitude / 100.0L));
     const auto cents = static_cast<int>(magnitude - static_cast<long double>(whole) * 100.0L);
     return QString::asprintf("%s%llu.%02d", negative ? "-" : "", whole, cents);

@@ -115,6 +115,43 @@ TEST(ProjectFile, LoadSkipsGoneFilesAndBadTimesInFileOrder)
     EXPECT_GE(list.Count(), 1);
 }
 
+// Names that INI text cannot hold are refused before anything is written:
+// a line break would inject keys, blanks at the ends would be trimmed away.
+TEST(ProjectFile, PathsThatWouldChangeOnTheWayBackAreRefused)
+{
+    QTemporaryDir dir;
+    const QString project = dir.filePath(u"set.mlkd"_s);
+    TrackList good;
+    good.AddTrackFile(Touch(dir, u"fine.wav"_s))->SetTimes(1, 2);
+    SaveProject(good, project);
+    const QByteArray before = ReadAll(project);
+
+    for (const QString& name : {u"x.wav\nStartTime=0\nEndTime=9999"_s, u"a\nb.wav"_s, u"tail.wav "_s,
+                                u"cr\rname.wav"_s, u"tab.wav\t"_s}) {
+        TrackList list;
+        list.AddTrackFile(Touch(dir, u"ok.wav"_s))->SetTimes(0, 1);
+        ASSERT_NE(list.AddTrackFile(Touch(dir, name)), nullptr) << name.toStdString();
+        try {
+            SaveProject(list, project);
+            ADD_FAILURE() << "saved " << name.toStdString();
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.Message().contains(u"トラック 2: "_s)) << e.Message().toStdString();
+            EXPECT_FALSE(e.Message().contains(u"トラック 1: "_s)) << e.Message().toStdString();
+        }
+        EXPECT_EQ(ReadAll(project), before) << name.toStdString();
+    }
+    // Inner blanks (a name starting with one is inside the path) and other
+    // characters are fine, and come back as they were.
+    TrackList list;
+    const QString odd = Touch(dir, u" a  b \"q\" <&> $(x) ;=[s].wav"_s);
+    list.AddTrackFile(odd)->SetTimes(3, 4);
+    SaveProject(list, project);
+    TrackList back;
+    LoadProject(back, project);
+    ASSERT_EQ(back.Count(), 1);
+    EXPECT_EQ(back.At(0).SourcePath, odd);
+}
+
 TEST(ProjectFile, DropLoadsOneProjectOrAddsEverything)
 {
     QTemporaryDir dir;

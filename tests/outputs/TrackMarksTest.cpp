@@ -96,6 +96,19 @@ TEST(TrackMarks, TwoDecimalsRoundHalvesAwayFromZero)
     EXPECT_EQ(FormatTwoDecimals(30.0), u"30.00");
     EXPECT_EQ(FormatTwoDecimals(0.005), u"0.01");   // the double lies above 0.005
     EXPECT_EQ(FormatTwoDecimals(99999.999), u"100000.00");
+
+    // Far beyond a 64-bit count: still a plain decimal, never garbage.
+    const QString huge = FormatTwoDecimals(1e308);
+    EXPECT_TRUE(huge.startsWith(u"1000000000000000"_s)) << huge.toStdString();
+    EXPECT_TRUE(huge.endsWith(u".00"_s)) << huge.toStdString();
+    EXPECT_EQ(huge.size(), 309 + 3);
+    EXPECT_EQ(FormatTwoDecimals(-1e20), u"-100000000000000000000.00");
+    EXPECT_EQ(FormatTwoDecimals(9.2e15), u"9200000000000000.00");
+    TTrackMapJson json;
+    json.Add({u"/m/a.mp3"_s, 0, 1e308, 0, 176400});
+    json.Close();
+    for (const QString& line : json.Lines())
+        EXPECT_FALSE(line.contains(u".-"_s)) << line.toStdString();
 }
 
 // Whatever the file is called, the map stays valid JSON and says the name.
