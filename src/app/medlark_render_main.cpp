@@ -1,7 +1,8 @@
 // medlark-render: builds a medley (or single-mode track files) from a project
 // file without the desktop window, with the same build job.
 //
-// Exit status: 0 done, 3 stopped at a prompt, 1 error or failed check, 2 bad usage.
+// Exit status: 0 done, 3 stopped at a prompt, 4 the audio is done but some
+// compressed copies failed, 1 error or failed check, 2 bad usage.
 
 #include "encode/EncoderDefinitions.h"
 #include "model/Error.h"
@@ -30,6 +31,7 @@ constexpr int kExitDone = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 3;
+constexpr int kExitCopiesFailed = 4;
 
 void Print(std::FILE* to, const QString& text)
 {
@@ -149,7 +151,8 @@ int Run(QCoreApplication& app)
     parser.setApplicationDescription(
         u"Builds a medley WAV (or, with --single, one faded WAV per track) from a Medlark project file.\n"
         "Options default to the settings file's values, as the desktop program would build.\n"
-        "Exit status: 0 done, 3 stopped at a prompt, 1 error or failed check, 2 bad usage."_s);
+        "Exit status: 0 done, 3 stopped at a prompt, 4 the audio is done but some compressed copies failed,\n"
+        "1 error or failed check, 2 bad usage."_s);
     parser.addPositionalArgument(u"PROJECT"_s, u"the project file (.mlkd)"_s);
     parser.addPositionalArgument(u"OUTPUT"_s, u"the medley WAV file, or with --single the output folder"_s);
     const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help."_s);
@@ -278,6 +281,7 @@ int Run(QCoreApplication& app)
     }
 
     options.OutputPath = QFileInfo(args[1]).absoluteFilePath();
+    options.ProtectedPaths << QFileInfo(project).absoluteFilePath();
     if (options.Mode == cfmSingle)
         QDir().mkpath(options.OutputPath);
 
@@ -287,12 +291,15 @@ int Run(QCoreApplication& app)
         Print(stderr, Plain(outcome.ThreadError) + u"\n"_s);
         return kExitError;
     }
+    const QString failed = FailedCopiesText(outcome);
+    if (!failed.isEmpty())
+        Print(stderr, failed + u"\n"_s);
     if (outcome.CancelMark) {
         Print(stdout, u"途中終了しました。\n"_s);
         return kExitStopped;
     }
     Print(stdout, u"完了しました。\n"_s);
-    return kExitDone;
+    return failed.isEmpty() ? kExitDone : kExitCopiesFailed;
 }
 
 } // namespace

@@ -41,6 +41,11 @@ QString TEncoderDefinitions::GetParam(const QString& encoder, const QString& qua
     return ini_.Value(u"PARAMETER-"_s + quality, encoder);
 }
 
+bool IsPlainEncoderName(const QString& exe)
+{
+    return !exe.isEmpty() && !exe.contains(u'/') && !exe.contains(u'\\') && !exe.contains(u".."_s);
+}
+
 std::vector<TCompressionItem> CompressionMenuItems(const QString& addonDir)
 {
     const TEncoderDefinitions definitions(addonDir + QString::fromLatin1(kEncoderDefinitionFile));
@@ -48,7 +53,7 @@ std::vector<TCompressionItem> CompressionMenuItems(const QString& addonDir)
     std::vector<TCompressionItem> items;
     for (int i = 0; i < lines.size(); ++i) {
         const QString exe = TIniText::NameOf(lines[i]);
-        if (!exe.isEmpty() && QFileInfo(addonDir + exe).isFile())
+        if (IsPlainEncoderName(exe) && QFileInfo(addonDir + exe).isFile())
             items.push_back({TIniText::ValueOf(lines[i]), i, exe});
     }
     return items;

@@ -40,6 +40,9 @@ struct TCompressionItem final {
     QString Executable;
 };
 
+// An encoder name that stays inside the add-on folder: no path separator, no "..".
+bool IsPlainEncoderName(const QString& exe);
+
 // The encoders whose executable is in the add-on folder, in menu order.
 std::vector<TCompressionItem> CompressionMenuItems(const QString& addonDir);
 

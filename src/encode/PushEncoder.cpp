@@ -2,15 +2,20 @@
 
 #include "encode/CommandLine.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 #include <vector>
 
 extern char** environ;
@@ -32,9 +37,10 @@ QStringList SplitLines(const QString& text)
     return lines;
 }
 
-// Starts argv[0] with argv in a process group of its own, with no input and its
-// output discarded. Returns the process id, or -1 when it cannot be started.
-pid_t Spawn(const QStringList& args)
+// Starts argv[0] with argv in a process group of its own, with no input, its
+// output discarded and its error output into errorFile. Returns the process
+// id, or -1 (with errno) when it cannot be started.
+pid_t Spawn(const QStringList& args, const QByteArray& errorFile)
 {
     if (args.isEmpty())
         return -1;
@@ -50,16 +56,60 @@ pid_t Spawn(const QStringList& args)
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
-    for (int fd : {0, 1, 2})
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.isEmpty() ? "/dev/null" : errorFile.constData(),
+                                     O_WRONLY | O_TRUNC, 0);
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     pid_t pid = -1;
     const int failed = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    return failed ? -1 : pid;
+    if (failed != 0) {
+        errno = failed;
+        return -1;
+    }
+    return pid;
 }
+
+// The last few lines an encoder wrote to its error output.
+QString LastLines(const QByteArray& errorFile)
+{
+    QFile file(QFile::decodeName(errorFile));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = file.size();
+    file.seek(std::max<qint64>(0, size - 4096));
+    QStringList lines;
+    for (const QString& line : QString::fromLocal8Bit(file.readAll()).split(u'\n'))
+        if (!line.trimmed().isEmpty())
+            lines << line.trimmed();
+    return lines.mid(std::max<qsizetype>(0, lines.size() - 5)).join(u'\n');
+}
+
+// A temporary file for an encoder's error output, removed with its scope.
+class TErrorFile final {
+public:
+    TErrorFile()
+    {
+        QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/medlark-encoder-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd >= 0) {
+            ::close(fd);
+            path_ = pattern;
+        }
+    }
+    ~TErrorFile()
+    {
+        if (!path_.isEmpty())
+            ::unlink(path_.constData());
+    }
+    const QByteArray& Path() const { return path_; }
+
+private:
+    QByteArray path_;
+};
 
 } // namespace
 
@@ -118,6 +168,12 @@ QString TPushEncoder::CommandLineOf(const TQueueInfo& job) const
     return ExpandPlaceholders(command, values);
 }
 
+std::vector<TEncodeFailure> TPushEncoder::Failures() const
+{
+    std::lock_guard guard(lock_);
+    return failures_;
+}
+
 void TPushEncoder::Execute()
 {
     while (!terminated_) {
@@ -131,31 +187,53 @@ void TPushEncoder::Execute()
             }
         }
         if (peeked.GenericFlag) {
-            Run(peeked);
+            const QString reason = Run(peeked);
             std::lock_guard guard(lock_);
+            if (!reason.isEmpty())
+                failures_.push_back({peeked.Dest, reason});
             FDummyCount = 0;
         }
         Sleep(kPollMs);
     }
 }
 
-void TPushEncoder::Run(const TQueueInfo& job)
+QString TPushEncoder::Run(const TQueueInfo& job)
 {
-    const pid_t pid = Spawn(SplitCommandLine(CommandLineOf(job)));
+    // Only a file of the add-on folder itself is ever run.
+    const QFileInfo program(FDirBase + job.Encoder);
+    if (!IsPlainEncoderName(job.Encoder) || !program.isFile()
+        || program.canonicalPath() != QFileInfo(FDirBase).canonicalFilePath())
+        return u"エンコーダー \""_s + job.Encoder + u"\" が追加圧縮オプションのフォルダーにありません。"_s;
+    const QStringList args = SplitCommandLine(CommandLineOf(job));
+    const TErrorFile errors;
+    const pid_t pid = Spawn(args, errors.Path());
     if (pid < 0)
-        return;   // cannot be started: skipped without a word
+        return u"エンコーダー \""_s + job.Encoder + u"\" を起動できません。"_s + QString::fromLocal8Bit(std::strerror(errno));
+    int status = 0;
     for (;;) {
-        int status = 0;
         const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
-            return;
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR)
+            return u"エンコーダーの終了を確かめられません。"_s + QString::fromLocal8Bit(std::strerror(errno));
         if (!Sleep(kPollMs)) {
             kill(-pid, SIGKILL);   // the encoder and whatever it started
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            return;
+            return {};   // stopped: not a failure of the copy
         }
     }
+    QString reason;
+    if (WIFSIGNALED(status))
+        reason = QStringLiteral("エンコーダーがシグナル %1 で終了しました。").arg(WTERMSIG(status));
+    else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        reason = QStringLiteral("エンコーダーが終了コード %1 で終了しました。").arg(WEXITSTATUS(status));
+    else if (const QFileInfo dest(job.Dest); !dest.isFile() || dest.size() == 0)
+        reason = u"エンコーダーが出力ファイルを作りませんでした。"_s;
+    if (reason.isEmpty())
+        return {};
+    const QString said = LastLines(errors.Path());
+    return said.isEmpty() ? reason : reason + u"\n"_s + said;
 }
 
 } // namespace medlark

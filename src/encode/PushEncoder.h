@@ -1,7 +1,8 @@
 #pragma once
 // The encode queue of one build: jobs are added by the build and run one at a
 // time, in order, by a runner thread that starts each encoder as a child process
-// (never through a shell), hidden and with its output discarded.
+// (never through a shell), hidden, with its output discarded and the end of its
+// error output kept for the report.
 
 #include "encode/EncoderDefinitions.h"
 
@@ -12,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace medlark {
 
@@ -22,6 +24,12 @@ struct TQueueInfo final {
     QString Quality;      // LO, MD or HI
     bool GenericFlag = false;
     QString Variables;    // NAME=value lines for the parameter template
+};
+
+// A compressed copy that was not made, and why.
+struct TEncodeFailure final {
+    QString Dest;
+    QString Reason;   // what went wrong, with the last lines the encoder wrote to its error output
 };
 
 class TPushEncoder final {
@@ -47,9 +55,15 @@ public:
     // The command line a job runs, before it is split.
     QString CommandLineOf(const TQueueInfo& job) const;
 
+    // The jobs that ended without their copy: the encoder could not be started,
+    // was not a file of the add-on folder, exited with a failure or was killed,
+    // or left no file (or an empty one) at the destination.
+    std::vector<TEncodeFailure> Failures() const;
+
 private:
     void Execute();
-    void Run(const TQueueInfo& job);
+    // Runs one job; the reason when it made no copy, empty when it did or was stopped.
+    QString Run(const TQueueInfo& job);
     bool Sleep(int milliseconds);   // false when stopped meanwhile
 
     const QString FDirBase;
@@ -57,6 +71,7 @@ private:
     mutable std::mutex lock_;
     std::condition_variable wake_;
     std::deque<TQueueInfo> FQueue;
+    std::vector<TEncodeFailure> failures_;
     int FDummyCount = 0;
     std::atomic<bool> terminated_{false};
     std::thread runner_;

@@ -13,13 +13,18 @@
 #include "render/WavOutput.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 #include <thread>
+
+#include <sys/stat.h>
 
 namespace medlark {
 
@@ -41,6 +46,18 @@ QString OverwriteText(const QString& destination)
     return QFileInfo(destination).fileName() + u"は既に存在します。上書きしますか？"_s;
 }
 
+QString FailedCopiesText(const TBuildOutcome& outcome)
+{
+    if (outcome.FailedCopies.empty())
+        return {};
+    QString text = u"次の圧縮ファイルを作成できませんでした:"_s;
+    for (const TCopyFailure& failure : outcome.FailedCopies)
+        text += u"\n・"_s + QFileInfo(failure.Dest).fileName() + u": "_s + failure.Reason;
+    if (outcome.SheetPublished)
+        text += u"\nサウンドシートは書き出しましたが、これらのファイルがないため、その曲は再生できません。"_s;
+    return text;
+}
+
 QString NextFreeFolderName(const QString& baseFolder, const QDate& date)
 {
     const QString stem = baseFolder + u"/publish_"_s + date.toString(u"yyMMdd"_s);
@@ -52,6 +69,46 @@ QString NextFreeFolderName(const QString& baseFolder, const QDate& date)
 }
 
 namespace {
+
+// The same file, also under another name (a link, "..", a second slash).
+bool SameFile(const QString& a, const QString& b)
+{
+    struct stat sa {}, sb {};
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Refuses, before anything is written, an output that would replace one of the
+// build's inputs or that is not a file at all (a folder, a pipe, a device).
+void CheckTarget(const QString& target, const TrackList& list, const QStringList& protectedPaths)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            throw Error(u"出力先 \""_s + target + u"\" は通常のファイルではないため、書き出せません。"_s);
+        for (int i = 0; i < list.Count(); ++i)
+            if (SameFile(target, list.At(i).SourcePath))
+                throw Error(u"出力先 \""_s + target + QStringLiteral("\" はトラック %1 の音源です。音源を上書きしないよう、別の名前を選んでください。").arg(i + 1));
+        for (const QString& path : protectedPaths)
+            if (SameFile(target, path))
+                throw Error(u"出力先 \""_s + target + u"\" はプロジェクトファイルです。別の名前を選んでください。"_s);
+    }
+}
+
+// Creates the publish folder (and the folders above it), or says why it cannot.
+void MakeFolder(const QString& folder)
+{
+    if (QDir().mkpath(folder) && QFileInfo(folder).isDir())
+        return;
+    // The system's reason, from the deepest folder that could not be made.
+    QString missing = QDir::cleanPath(folder);
+    while (!QFileInfo(QFileInfo(missing).absolutePath()).isDir() && missing != QFileInfo(missing).absolutePath())
+        missing = QFileInfo(missing).absolutePath();
+    const int made = ::mkdir(QFile::encodeName(missing).constData(), 0777);
+    const QString reason = QString::fromLocal8Bit(std::strerror(made == 0 ? EEXIST : errno));
+    throw Error(u"フォルダー \""_s + folder + u"\" を作成できません。"_s + reason);
+}
 
 // Changes the extension of path's file name and puts it in folder.
 QString InFolderWithExtension(const QString& folder, const QString& path, const QString& extension)
@@ -69,9 +126,13 @@ public:
 
     void Run()
     {
-        // Start
-        if (options_.Mode == cfmMixed)
-            medley_.emplace(CreateOutputFile(options_.OutputPath));
+        // Start: nothing is written before every output is known to be safe to write.
+        if (options_.Mode == cfmMixed) {
+            CheckTarget(options_.OutputPath, list_, options_.ProtectedPaths);
+        } else {
+            for (int i = 0; i < list_.Count(); ++i)
+                CheckTarget(TrackFile(i), list_, options_.ProtectedPaths);
+        }
         const QString base = options_.Mode == cfmMixed ? QFileInfo(options_.OutputPath).absolutePath()
                                                        : QDir::cleanPath(options_.OutputPath);
         const QString buildDirectory = NextFreeFolderName(base, options_.Today);
@@ -94,10 +155,15 @@ public:
         writeJson_ = options_.WriteJson;
         if (options_.WriteHtml)
             compress_ = writeJson_ = true;
-        // The publish folder exists only when something will be written into it;
-        // a failure shows when the first file is saved there.
+        // The medley is written under a temporary name and replaces the file
+        // of its name only once complete.
+        if (options_.Mode == cfmMixed)
+            medley_.emplace(CreateReplacingFile(options_.OutputPath));
+        // The publish folder exists only when something will be written into
+        // it; made before any audio, so that a folder that cannot be made ends
+        // the build at once.
         if (compress_ || writeJson_ || options_.WriteBookmark)
-            QDir().mkpath(buildDirectory);
+            MakeFolder(buildDirectory);
 
         const int last = list_.Count() - 1;
         user_.Send(kMsgProgress, 0, last);
@@ -111,8 +177,15 @@ public:
     }
 
     bool Cancelled() const { return cancelMark_; }
+    const std::vector<TCopyFailure>& FailedCopies() const { return failedCopies_; }
+    bool SheetPublished() const { return sheetPublished_; }
 
 private:
+    QString TrackFile(int i) const
+    {
+        return QDir::cleanPath(options_.OutputPath) + QString::asprintf("/Track_%.02d.wav", i + 1);
+    }
+
     // The next entry's segment from the decoding thread: true with the whole
     // segment in segment_ (single mode) or streamed into the mixer (medley);
     // false when the track is skipped or the build stopped (cancelMark_ then set).
@@ -167,6 +240,11 @@ private:
             if (!Take(i, ahead, &mixer))
                 continue;
             const std::int64_t bytes = mixer.End();
+            if (bytes == 0) {
+                // Nothing to hear (in and out point within one frame): as a skipped track.
+                user_.Send(kMsgProgress, i + 1, list_.Count() - 1);
+                continue;
+            }
             const TrackEntry& entry = list_.At(i);
             const TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime, written, bytes};
             if (options_.WriteBookmark)
@@ -182,6 +260,7 @@ private:
         WriteSilence(file, options_.BlankTail);
         file.Flush();
         FinishWav(file);
+        file.Commit();   // complete, also after a stop: it takes the name now
 
         const QString folder = html_->BuildDirectory();
         const QString jsonPath = InFolderWithExtension(folder, options_.OutputPath, u".json"_s);
@@ -204,7 +283,6 @@ private:
 
     void RunSingle()
     {
-        const QString folder = QDir::cleanPath(options_.OutputPath);
         TDecodeAhead ahead(list_);
         for (int i = 0; i <= list_.Count() - 1; ++i) {
             if (!Take(i, ahead, nullptr)) {
@@ -212,7 +290,7 @@ private:
                     return;
                 continue;
             }
-            const QString destination = folder + QString::asprintf("/Track_%.02d.wav", i + 1);
+            const QString destination = TrackFile(i);
             if (QFileInfo::exists(destination)) {
                 const TAnswer answer = user_.AskOverwrite(OverwriteText(destination));
                 if (answer == TAnswer::Cancel) {
@@ -224,14 +302,15 @@ private:
                     continue;
                 }
             }
-            OutputFile file = CreateOutputFile(destination);
+            // A Yes replaces the old file only once the new one is complete.
+            OutputFile file = CreateReplacingFile(destination);
             WriteHeader(file);
             WriteSilence(file, options_.BlankHead);
             ShapeSingle(segment_, crossfade_.Bytes / kPcmFrameBytes, options_.EnvelopeType);
             file.Write(segment_.data(), ByteCount(segment_));
             WriteSilence(file, options_.BlankTail);
             FinishWav(file);
-            file.Close();
+            file.Commit();
             if (compress_) {
                 const QString title = TrackTitle(list_.At(i).SourcePath);
                 const QString dest = html_->BuildDirectory() + QString::asprintf("Track_%.02d", i + 1) + extension_;
@@ -249,8 +328,12 @@ private:
         while (encoder_->QueueCount() > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         user_.Send(kMsgEncoding, 0, 0);
-        if (options_.WriteHtml)
+        for (const TEncodeFailure& failure : encoder_->Failures())
+            failedCopies_.push_back({failure.Dest, failure.Reason});
+        if (options_.WriteHtml) {
             html_->Publish(u"soundsheet.html"_s);
+            sheetPublished_ = true;
+        }
         encoder_->Terminate();
         medley_.reset();
     }
@@ -271,6 +354,8 @@ private:
     bool writeJson_ = false;
     bool compress_ = false;
     bool cancelMark_ = false;
+    std::vector<TCopyFailure> failedCopies_;
+    bool sheetPublished_ = false;
 };
 
 } // namespace
@@ -282,6 +367,8 @@ TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, T
         TBuildJob job(options, list, user);
         job.Run();
         outcome.CancelMark = job.Cancelled();
+        outcome.FailedCopies = job.FailedCopies();
+        outcome.SheetPublished = job.SheetPublished();
     } catch (const Error& e) {
         outcome.ThreadError = e.Message();
     } catch (const std::bad_alloc&) {

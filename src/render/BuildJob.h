@@ -8,6 +8,9 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 namespace medlark {
 
@@ -29,6 +32,7 @@ struct TBuildOptions final {
     QString AddonDir;             // the add-on folder; empty: found as usual
     QString TemplateDir;          // the template folder; empty: found as usual
     QDate Today = QDate::currentDate();   // names the publish folder
+    QStringList ProtectedPaths;   // further inputs no output may replace (the project file)
 };
 
 // Answers of the prompts, as message-box button numbers.
@@ -56,11 +60,21 @@ QString SkipCutFailedText(const QString& sourcePath);
 QString OverwriteText(const QString& destination);
 
 // How a build ended: CancelMark when the user stopped it at a prompt, the error
-// message when an error ended it (the error wins).
+// message when an error ended it (the error wins). The audio can be done while
+// some compressed copies failed: they are listed.
+struct TCopyFailure final {
+    QString Dest;
+    QString Reason;
+};
 struct TBuildOutcome final {
     bool CancelMark = false;
     QString ThreadError;
+    std::vector<TCopyFailure> FailedCopies;
+    bool SheetPublished = false;
 };
+
+// The report of the failed copies, for the completion message ("" when none failed).
+QString FailedCopiesText(const TBuildOutcome& outcome);
 
 TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, TBuildUser& user);
 

@@ -177,6 +177,8 @@ void AddTail(PcmBlock& segment, const PcmBlock& tail)
 
 void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, PcmBlock& tail)
 {
+    if (segment.empty())
+        return;   // nothing placed: the tail waits for the next segment
     file.Write(segment.data(), ByteCount(segment));
     file.Flush();
     file.SetPosition(file.Position() - x * kPcmFrameBytes);
@@ -215,6 +217,8 @@ void TMedleyMixer::Push(const std::int16_t* samples, std::int64_t frames)
 std::int64_t TMedleyMixer::End()
 {
     const std::int64_t n = received_;
+    if (n == 0)
+        return 0;   // nothing to place: the previous tail waits for the next segment
     const std::int64_t x = CrossfadeFrames(crossfadeTime_, n * kPcmFrameBytes);
     Release(HeldFrames(), x, n);
     // The segment goes to disk while the next one is decoded; the medley's

@@ -55,7 +55,8 @@ public:
     void Push(const std::int16_t* samples, std::int64_t frames);
     // Shapes and writes what is held, starts its flush, steps the write position back by
     // the fade and keeps the faded end as the next tail. Returns the segment's
-    // length in bytes. A one-frame segment raises the invalid-operation error.
+    // length in bytes. A one-frame segment raises the invalid-operation error;
+    // a segment of no frames changes nothing (the tail stays for the next).
     std::int64_t End();
 
     const PcmBlock& Tail() const { return tail_; }
@@ -78,7 +79,7 @@ private:
 };
 
 // Writes the segment at the write position, flushes, steps back 4 x X bytes and
-// keeps the segment's last X frames as the new tail.
+// keeps the segment's last X frames as the new tail. An empty segment changes nothing.
 void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, PcmBlock& tail);
 
 // Single mode: fade in over the first X frames, out over the last X frames

@@ -4,6 +4,7 @@
 #include "render/PcmBlock.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
@@ -62,15 +63,18 @@ std::array<char, kWavHeaderBytes> WavHeader::Bytes() const
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), position_(other.position_)
+    : path_(std::move(other.path_)), target_(std::move(other.target_)), fd_(std::exchange(other.fd_, -1)),
+      position_(other.position_)
 {
+    other.target_.clear();
 }
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept
 {
     if (this != &other) {
-        Close();
+        Discard();
         path_ = std::move(other.path_);
+        target_ = std::exchange(other.target_, QString());
         fd_ = std::exchange(other.fd_, -1);
         position_ = other.position_;
     }
@@ -79,7 +83,29 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept
 
 OutputFile::~OutputFile()
 {
+    Discard();
+}
+
+void OutputFile::Discard()
+{
     Close();
+    if (!target_.isEmpty()) {
+        ::unlink(QFile::encodeName(path_).constData());
+        target_.clear();
+    }
+}
+
+void OutputFile::Commit()
+{
+    if (target_.isEmpty())
+        return;
+    if (fd_ >= 0 && ::fdatasync(fd_) != 0 && errno != EINVAL)
+        throw WriteError(target_, SystemReason(errno));
+    Close();
+    if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(target_).constData()) != 0)
+        throw CreateFileError(target_, SystemReason(errno));
+    path_ = target_;
+    target_.clear();
 }
 
 void OutputFile::Write(const void* data, std::int64_t bytes)
@@ -87,17 +113,17 @@ void OutputFile::Write(const void* data, std::int64_t bytes)
     if (bytes <= 0)
         return;
     if (fd_ < 0)
-        throw WriteError(path_, SystemReason(EBADF));
+        throw WriteError(Path(), SystemReason(EBADF));
     if (position_ + bytes > kMaxWavFileBytes)
         throw Error(QStringLiteral("ファイル \"%1\" は WAV ファイルの上限 (4 GiB) を超えるため、これ以上書き込めません。")
-                        .arg(path_));
+                        .arg(Path()));
     const auto* at = static_cast<const char*>(data);
     while (bytes > 0) {
         const ssize_t written = ::pwrite(fd_, at, static_cast<size_t>(bytes), position_);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            throw WriteError(path_, SystemReason(errno));
+            throw WriteError(Path(), SystemReason(errno));
         }
         at += written;
         bytes -= written;
@@ -114,20 +140,20 @@ std::int64_t OutputFile::Length() const
 {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0)
-        throw WriteError(path_, SystemReason(fd_ < 0 ? EBADF : errno));
+        throw WriteError(Path(), SystemReason(fd_ < 0 ? EBADF : errno));
     return st.st_size;
 }
 
 void OutputFile::Flush()
 {
     if (fd_ >= 0 && ::fdatasync(fd_) != 0 && errno != EINVAL)
-        throw WriteError(path_, SystemReason(errno));
+        throw WriteError(Path(), SystemReason(errno));
 }
 
 void OutputFile::StartFlush()
 {
     if (fd_ >= 0 && ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL && errno != ESPIPE)
-        throw WriteError(path_, SystemReason(errno));
+        throw WriteError(Path(), SystemReason(errno));
 }
 
 void OutputFile::Close()
@@ -150,6 +176,28 @@ OutputFile CreateOutputFile(const QString& path)
     if (fd < 0)
         throw CreateFileError(path, SystemReason(errno));
     return OutputFile(path, fd);
+}
+
+OutputFile CreateReplacingFile(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat existing {};
+    const bool exists = ::stat(name.constData(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode))
+        throw CreateFileError(path, QStringLiteral("通常のファイルではないため、置き換えられません。"));
+    // The temporary file beside the target, so that the rename stays on one file system.
+    const QFileInfo info(path);
+    QByteArray pattern = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
+                                           + QStringLiteral(".medlark-XXXXXX"));
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        throw CreateFileError(path, SystemReason(errno));
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // The new file has the old one's permissions, or the usual ones.
+    ::fchmod(fd, exists ? (existing.st_mode & 07777) : 0644);
+    OutputFile file(QFile::decodeName(pattern), fd);
+    file.target_ = path;
+    return file;
 }
 
 void WriteHeader(OutputFile& file)

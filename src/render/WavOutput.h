@@ -41,11 +41,20 @@ public:
     void StartFlush();   // asks for everything written to go to disk, without waiting
     void Close();
 
+    // A file made by CreateReplacingFile: puts the finished file in the
+    // target's place (flushed, then renamed over it in one step). Until then
+    // the target is untouched, and a file never committed is removed.
+    void Commit();
+    QString Path() const { return target_.isEmpty() ? path_ : target_; }
+
 private:
     friend OutputFile CreateOutputFile(const QString& path);
+    friend OutputFile CreateReplacingFile(const QString& path);
     OutputFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
+    void Discard();
 
     QString path_;
+    QString target_;   // the file a replacing file becomes on commit
     int fd_ = -1;
     std::int64_t position_ = 0;
 };
@@ -53,6 +62,10 @@ private:
 // Creates the file (or empties an existing one) and opens it for writing at 0.
 // Failures raise the "cannot create" error with the system's reason.
 OutputFile CreateOutputFile(const QString& path);
+
+// A new file that will replace path when committed: written under a temporary
+// name in path's folder. Refuses a path that exists and is not a regular file.
+OutputFile CreateReplacingFile(const QString& path);
 
 // Writes the header with both sizes 0 at the current position.
 void WriteHeader(OutputFile& file);

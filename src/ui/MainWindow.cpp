@@ -574,6 +574,7 @@ void TFormXFade::BtnGoBuildClick()
 {
     TUiServices& ui = TUiServices::Instance();
     THREAD_ERROR.clear();
+    FAILED_COPIES.clear();
     CROSSFADE_MODES = MenuMakeSingle->isChecked() ? cfmSingle : cfmMixed;
     if (CROSSFADE_MODES == cfmMixed && tracks_.Count() == 0) {
         ui.MessageBox(this, NoTracksMessage(), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
@@ -628,6 +629,7 @@ void TFormXFade::KThdComp2Execute()
     TWindowBuildUser user(KThdComp2);
     const TBuildOutcome outcome = RunBuildJob(pendingBuild_, tracks_, user);
     THREAD_ERROR = outcome.ThreadError;
+    FAILED_COPIES = FailedCopiesText(outcome);
     KThdComp2->Tag = outcome.CancelMark ? -1 : 0;
 }
 
@@ -636,10 +638,13 @@ void TFormXFade::KThdComp2Terminate()
     TUiServices& ui = TUiServices::Instance();
     if (!THREAD_ERROR.isEmpty())
         ui.MessageBox(this, THREAD_ERROR, u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
-    else if (KThdComp2->Tag == 0)
+    else if (KThdComp2->Tag == 0 && FAILED_COPIES.isEmpty())
         ui.MessageBox(this, u"完了しました。"_s, u"Complete"_s, QMessageBox::Information, QMessageBox::Ok);
+    else if (KThdComp2->Tag == 0)
+        ui.MessageBox(this, u"完了しました。\n\n"_s + FAILED_COPIES, u"Complete"_s, QMessageBox::Warning, QMessageBox::Ok);
     else
-        ui.MessageBox(this, u"途中終了しました。"_s, u"Complete"_s, QMessageBox::Warning, QMessageBox::Ok);
+        ui.MessageBox(this, FAILED_COPIES.isEmpty() ? u"途中終了しました。"_s : u"途中終了しました。\n\n"_s + FAILED_COPIES,
+                      u"Complete"_s, QMessageBox::Warning, QMessageBox::Ok);
     if (progress_ != nullptr) {
         progress_->accept();
         progress_->deleteLater();

@@ -119,6 +119,7 @@ public:
     std::int64_t CROSSFADE_BYTES = 0;
     TCrossFadeMode CROSSFADE_MODES = cfmMixed;
     QString THREAD_ERROR;
+    QString FAILED_COPIES;   // the report of compressed copies the build could not make
 
 Q_SIGNALS:
     // A build's progress dialog exists and its worker is about to start.

@@ -11,11 +11,14 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace medlark;
+using medlark::test::ReadAll;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -223,4 +226,51 @@ TEST_F(RenderCommand, ChecksErrorsAndUsage)
     EXPECT_TRUE(r.out.contains(u"--on-problem"_s));
     r = Run({u"--version"_s});
     EXPECT_EQ(r.out, u"medlark-render 1.071\n");
+}
+
+// The audio is done but a copy failed: said on the error output, exit 4; the
+// sound sheet is still published and the message names what it lacks.
+TEST_F(RenderCommand, FailedCopiesAreReportedWithTheirOwnStatus)
+{
+    QDir().mkpath(Path(u"addon"_s));
+    {
+        QFile inf(Path(u"addon/encoder.inf"_s));
+        ASSERT_TRUE(inf.open(QIODevice::WriteOnly));
+        inf.write("[ENCODERS]\nbroken.sh=Broken (.m4a)\n[EXTENSION]\nbroken.sh=.m4a\n"
+                  "[PARAMETER-MD]\nbroken.sh=<INPUT> <OUTPUT>\n");
+        QFile script(Path(u"addon/broken.sh"_s));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho 'cannot encode this' >&2\nexit 1\n");
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    const QString project = Project({{tone_, 1.0, 3.0}});
+    const Result r = Run({u"--encoder"_s, u"broken.sh"_s, u"--html"_s, project, u"mix.wav"_s});
+    EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"完了しました。"_s));
+    EXPECT_TRUE(r.err.contains(u"次の圧縮ファイルを作成できませんでした"_s)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"mix.m4a: エンコーダーが終了コード 1 で終了しました。"_s)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"cannot encode this"_s));
+    EXPECT_TRUE(r.err.contains(u"サウンドシートは書き出しました"_s));
+    EXPECT_GT(Size(Path(u"mix.wav"_s)), 100000);
+    const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(publish.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(Path(publish[0]) + u"/soundsheet.html"_s));
+    EXPECT_TRUE(Run({u"--help"_s}).out.contains(u"4 the audio is done but some compressed copies failed"_s));
+}
+
+// Nothing that the build reads is ever written over.
+TEST_F(RenderCommand, OutputsThatAreInputsAreRefused)
+{
+    const QString project = Project({{tone_, 1.0, 3.0}});
+    const QByteArray projectBytes = ReadAll(project);
+    const QByteArray toneBytes = ReadAll(tone_);
+    Result r = Run({project, project});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(u"プロジェクトファイルです"_s)) << r.err.toStdString();
+    r = Run({project, tone_});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(u"トラック 1 の音源です"_s)) << r.err.toStdString();
+    EXPECT_EQ(ReadAll(project), projectBytes);
+    EXPECT_EQ(ReadAll(tone_), toneBytes);
+    EXPECT_TRUE(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).isEmpty());
 }

@@ -115,6 +115,53 @@ TEST_F(AddonFolderFixture, AnEncoderThatCannotStartIsSkipped)
     EXPECT_EQ(Records(dir_.filePath(u"b.rec"_s)).size(), 3);
 }
 
+// Every way a copy can fail is reported with its reason (and what the encoder
+// said last); only files of the add-on folder itself are ever run.
+TEST_F(AddonFolderFixture, FailedCopiesAreReportedAndNamesStayInTheFolder)
+{
+    Script(u"fails.sh"_s, "#!/bin/sh\necho 'first line' >&2\necho 'unsupported sample rate' >&2\nexit 3\n");
+    Script(u"silent.sh"_s, "#!/bin/sh\nexit 0\n");
+    Script(u"empty.sh"_s, "#!/bin/sh\n: > \"$2\"\n");
+    QDir().mkpath(dir_.filePath(u"outside"_s));
+    const QString marker = dir_.filePath(u"touched"_s);
+    {
+        QFile inf(addon_ + u"encoder.inf"_s);
+        ASSERT_TRUE(inf.open(QIODevice::WriteOnly));
+        inf.write("[ENCODERS]\nrec.sh=Recorder\nfails.sh=Fails\nsilent.sh=Silent\nempty.sh=Empty\n"
+                  "../../../../usr/bin/touch=Escape\nmissing.sh=Missing\n"
+                  "[PARAMETER-MD]\nrec.sh=<INPUT> <OUTPUT>\nfails.sh=<INPUT> <OUTPUT>\nsilent.sh=<INPUT> <OUTPUT>\n"
+                  "empty.sh=<INPUT> <OUTPUT>\nmissing.sh=<INPUT> <OUTPUT>\n");
+        inf.write(("../../../../usr/bin/touch=" + marker.toUtf8() + "\n").constData());
+    }
+    // The escaping name is not offered.
+    QStringList captions;
+    for (const TCompressionItem& item : CompressionMenuItems(addon_))
+        captions << item.Caption;
+    EXPECT_EQ(captions, (QStringList{u"Recorder"_s, u"Fails"_s, u"Silent"_s, u"Empty"_s}));
+    EXPECT_FALSE(IsPlainEncoderName(u"../x"_s));
+    EXPECT_FALSE(IsPlainEncoderName(u"a/b.sh"_s));
+    EXPECT_FALSE(IsPlainEncoderName(u"a\\b.exe"_s));
+    EXPECT_TRUE(IsPlainEncoderName(u"qaac.exe"_s));
+
+    TPushEncoder queue(addon_, u"encoder.inf"_s);
+    for (const QString& encoder : {u"fails.sh"_s, u"silent.sh"_s, u"empty.sh"_s, u"../../../../usr/bin/touch"_s,
+                                   u"missing.sh"_s, u"rec.sh"_s})
+        queue.Add(dir_.filePath(u"in.wav"_s), dir_.filePath(encoder.section(u'/', -1) + u".out"_s), encoder, u"MD"_s,
+                  QString());
+    ASSERT_TRUE(WaitFor([&] { return queue.QueueCount() == 0; }, 20000));
+    EXPECT_FALSE(QFileInfo::exists(marker)) << "a program outside the add-on folder ran";
+    const std::vector<TEncodeFailure> failures = queue.Failures();
+    ASSERT_EQ(failures.size(), 5u);
+    EXPECT_TRUE(failures[0].Dest.endsWith(u"fails.sh.out"_s));
+    EXPECT_TRUE(failures[0].Reason.contains(u"終了コード 3"_s)) << failures[0].Reason.toStdString();
+    EXPECT_TRUE(failures[0].Reason.endsWith(u"first line\nunsupported sample rate"_s)) << failures[0].Reason.toStdString();
+    EXPECT_TRUE(failures[1].Reason.contains(u"出力ファイルを作りませんでした"_s));
+    EXPECT_TRUE(failures[2].Reason.contains(u"出力ファイルを作りませんでした"_s));   // an empty file is none
+    EXPECT_TRUE(failures[3].Reason.contains(u"フォルダーにありません"_s));
+    EXPECT_TRUE(failures[4].Reason.contains(u"フォルダーにありません"_s));
+    EXPECT_TRUE(QFileInfo(dir_.filePath(u"rec.sh.out"_s)).size() > 0);
+}
+
 TEST_F(AddonFolderFixture, StopKillsARunningEncoderAndEverythingItStarted)
 {
     QElapsedTimer timer;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "TestFiles.h"
@@ -21,6 +22,8 @@
 #include <deque>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace medlark;
 using namespace medlark::test;
@@ -401,4 +404,148 @@ TEST(BuildJob, TemplateAndDefinitionProblemsEndTheBuild)
     options.EncoderTag = 17;
     outcome = RunBuildJob(options, list, user);
     EXPECT_EQ(outcome.ThreadError, u"リストのインデックスが範囲を超えています (17)");
+}
+
+namespace {
+
+// The files a folder holds, temporary ones included.
+QStringList FilesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+} // namespace
+
+// A build that fails leaves the file it would have replaced byte for byte as
+// it was, and no half-written file; a complete one (a stop included) replaces it.
+TEST(BuildJob, OutputsReplaceTheirFileOnlyWhenComplete)
+{
+    QTemporaryDir dir;
+    const QString output = dir.filePath(u"medley.wav"_s);
+    {
+        QFile old(output);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the old medley, to be kept");
+    }
+    const QByteArray before = ReadAll(output);
+    const QString source = SignalWav();
+
+    // An error at a later track (a segment of one frame cannot be faded).
+    TrackList failing;
+    failing.AddTrackFile(source)->SetTimes(1.0, 3.0);
+    failing.AddTrackFile(source)->SetTimes(4.0, 4.0 + 1.5 / kPcmRate);
+    ScriptedUser user;
+    TBuildOptions quiet = MedleyOptions(output);
+    quiet.WriteBookmark = quiet.WriteJson = false;
+    TBuildOutcome outcome = RunBuildJob(quiet, failing, user);
+    EXPECT_FALSE(outcome.ThreadError.isEmpty());
+    EXPECT_EQ(ReadAll(output), before);
+    EXPECT_EQ(FilesIn(dir.path()), QStringList{u"medley.wav"_s});
+
+    // A stop at a prompt: the medley of the tracks done is complete and takes the name.
+    TrackList stopped;
+    stopped.AddTrackFile(source)->SetTimes(1.0, 3.0);
+    stopped.AddTrackFile(NotAudio(dir));
+    user.answers = {TAnswer::No};
+    outcome = RunBuildJob(quiet, stopped, user);
+    EXPECT_TRUE(outcome.CancelMark);
+    const QByteArray wav = ReadAll(output);
+    ASSERT_EQ(wav.size(), kWavHeaderBytes + (kSecond / 2 + 2 * kSecond + kSecond * 3 / 10) * 4);
+    quint32 dataSize = 0;
+    std::memcpy(&dataSize, wav.constData() + 40, 4);
+    EXPECT_EQ(dataSize, static_cast<quint32>(wav.size() - kWavHeaderBytes));
+
+    // A full disk, where a small file system can be mounted here.
+    QTemporaryDir mountPoint;
+    QProcess mount;
+    mount.start(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=400k"_s, u"tmpfs"_s, mountPoint.path()});
+    if (mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0) {
+        const QString small = mountPoint.filePath(u"small.wav"_s);
+        {
+            QFile old(small);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write(before);
+        }
+        TrackList big;
+        big.AddTrackFile(source)->SetTimes(0.0, 7.0);   // 1.2 MB of PCM
+        TBuildOptions onSmall = quiet;
+        onSmall.OutputPath = small;
+        outcome = RunBuildJob(onSmall, big, user);
+        EXPECT_TRUE(outcome.ThreadError.contains(u"small.wav"_s)) << outcome.ThreadError.toStdString();
+        EXPECT_EQ(ReadAll(small), before);
+        EXPECT_EQ(FilesIn(mountPoint.path()), QStringList{u"small.wav"_s});
+        QProcess::execute(u"umount"_s, {mountPoint.path()});
+    }
+}
+
+// Outputs that would replace an input, or that are no file, are refused
+// before anything is written.
+TEST(BuildJob, OutputsThatAreInputsOrNoFileAreRefused)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(u"source.wav"_s);
+    QFile::copy(SignalWav(), source);
+    const QByteArray original = ReadAll(source);
+    const QString project = dir.filePath(u"set.mlkd"_s);
+    {
+        QFile file(project);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("project");
+    }
+    const QString fifo = dir.filePath(u"pipe.wav"_s);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QDir().mkpath(dir.filePath(u"folder.wav"_s));
+
+    TrackList list;
+    list.AddTrackFile(source)->SetTimes(1.0, 6.0);
+    ScriptedUser user;
+    const QString linked = dir.filePath(u"link.wav"_s);
+    QFile::link(source, linked);
+    for (const auto& [output, expected] :
+         {std::pair{source, u"トラック 1 の音源です"_s}, std::pair{dir.filePath(u"./sub/../source.wav"_s), u"トラック 1 の音源です"_s},
+          std::pair{linked, u"トラック 1 の音源です"_s}, std::pair{project, u"プロジェクトファイルです"_s},
+          std::pair{fifo, u"通常のファイルではない"_s}, std::pair{dir.filePath(u"folder.wav"_s), u"通常のファイルではない"_s}}) {
+        QDir().mkpath(dir.filePath(u"sub"_s));
+        TBuildOptions options = MedleyOptions(output);
+        options.ProtectedPaths = {project};
+        const TBuildOutcome outcome = RunBuildJob(options, list, user);
+        EXPECT_TRUE(outcome.ThreadError.contains(expected)) << outcome.ThreadError.toStdString();
+        EXPECT_TRUE(user.messages.empty());
+    }
+    EXPECT_EQ(ReadAll(source), original);
+    EXPECT_EQ(ReadAll(project), QByteArray("project"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(u"publish_261208_01"_s)));
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{u"link.wav"_s, u"pipe.wav"_s, u"set.mlkd"_s, u"source.wav"_s}));
+
+    // Single mode: a track file that would be a source is refused as well.
+    TrackList named;
+    const QString trackFile = dir.filePath(u"Track_01.wav"_s);
+    QFile::copy(SignalWav(), trackFile);
+    named.AddTrackFile(trackFile)->SetTimes(1.0, 2.0);
+    TBuildOptions single = MedleyOptions(dir.path());
+    single.Mode = cfmSingle;
+    EXPECT_TRUE(RunBuildJob(single, named, user).ThreadError.contains(u"トラック 1 の音源です"_s));
+    EXPECT_EQ(ReadAll(trackFile), ReadAll(SignalWav()));
+}
+
+// A publish folder that cannot be made ends the build before any audio.
+TEST(BuildJob, APublishFolderThatCannotBeMadeEndsTheBuildFirst)
+{
+    QTemporaryDir dir;
+    const QString output = dir.filePath(u"m.wav"_s);
+    // A file where the publish folder would go.
+    {
+        QFile blocker(dir.filePath(u"publish_261208_01"_s));
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    TBuildOptions options = MedleyOptions(output);
+    TrackList list;
+    list.AddTrackFile(SignalWav())->SetTimes(1.0, 2.0);
+    ScriptedUser user;
+    const TBuildOutcome outcome = RunBuildJob(options, list, user);
+    EXPECT_TRUE(outcome.ThreadError.startsWith(u"フォルダー \""_s + dir.filePath(u"publish_261208_01"_s)
+                                               + u"\" を作成できません。"_s))
+        << outcome.ThreadError.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(output));
+    EXPECT_EQ(FilesIn(dir.path()), QStringList{u"publish_261208_01"_s});
 }

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -146,11 +148,13 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
     EXPECT_EQ(Left(mixer.Tail(), 0), 0);
     EXPECT_EQ(Left(mixer.Tail(), x - 1), 0);
 
-    // An empty segment: nothing written, the position stays, the tail empties.
+    // An empty segment: nothing written, the position stays, and the tail
+    // stays for the next segment (the previous fade-out is not cut off).
+    const PcmBlock before = mixer.Tail();
     mixer.Begin();
     EXPECT_EQ(mixer.End(), 0);
     EXPECT_EQ(file.Position(), kWavHeaderBytes);
-    EXPECT_TRUE(mixer.Tail().empty());
+    EXPECT_EQ(mixer.Tail(), before);
     EXPECT_EQ(file.Length(), kWavHeaderBytes + kPcmBytesPerSecond);
 
     // One frame cannot be faded.
@@ -158,6 +162,36 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
     mixer.Begin();
     mixer.Push(single.data(), 1);
     EXPECT_THROW(mixer.End(), Error);
+}
+
+// A segment of no frames (in and out point within one frame) is mixed as if
+// its track were skipped: the previous fade-out reaches the next segment whole.
+TEST(Mixing, AnEmptySegmentIsMixedAsASkippedTrack)
+{
+    QTemporaryDir dir;
+    const PcmBlock a = Constant(3 * kPcmRate, 3000);
+    const PcmBlock b = Constant(2 * kPcmRate, -2000);
+    auto mix = [&](const QString& name, bool withEmpty) {
+        OutputFile file = CreateOutputFile(dir.filePath(name));
+        WriteHeader(file);
+        TMedleyMixer mixer(file, 1.0, kEnvelopeSine);
+        mixer.Begin();
+        mixer.Push(a.data(), FrameCount(a));
+        mixer.End();
+        if (withEmpty) {
+            mixer.Begin();
+            EXPECT_EQ(mixer.End(), 0);
+        }
+        mixer.Begin();
+        mixer.Push(b.data(), FrameCount(b));
+        mixer.End();
+        FinishWav(file);
+        file.Close();
+        return medlark::test::ReadAll(dir.filePath(name));
+    };
+    const QByteArray skipped = mix(u"skipped.wav"_s, false);
+    EXPECT_GT(skipped.size(), 4 * kPcmRate * 4);
+    EXPECT_EQ(mix(u"empty.wav"_s, true), skipped);
 }
 
 // The mixer writes, piece by piece, exactly what the whole-segment step writes:
