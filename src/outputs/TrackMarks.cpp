@@ -60,7 +60,8 @@ QString JsonEscape(const QString& text)
 
 void TBookmarkText::Add(const TTrackMark& mark)
 {
-    const auto position = static_cast<double>(mark.WrittenBytes / kBytesPerSecond + crossfadeTime_ / 2.0L);
+    const std::int64_t placed = mark.PlacedBytes >= 0 ? mark.PlacedBytes : mark.WrittenBytes;
+    const auto position = static_cast<double>(placed / kBytesPerSecond + crossfadeTime_ / 2.0L);
     lines_ << u"["_s + FormatTimeCode(position) + u"] : "_s + QFileInfo(mark.SourcePath).fileName() + u" <"_s
                   + FormatTimeCode(mark.StartTime) + u"\uFF5E"_s + FormatTimeCode(mark.EndTime) + u">"_s;
 }

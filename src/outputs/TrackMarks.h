@@ -15,10 +15,14 @@ struct TTrackMark final {
     double EndTime = 0.0;            // out point in the source, seconds
     std::int64_t WrittenBytes = 0;   // medley PCM length before this segment is mixed in
     std::int64_t SegmentBytes = 0;   // this segment's PCM length
+    // Where the segment begins in the medley: the written length less the
+    // previous fade (the write position when it is placed); -1: WrittenBytes.
+    std::int64_t PlacedBytes = -1;
 };
 
-// "[0:00:04.000] : Song A.mp3 <0:00:12.250～0:00:42.250>"; the position is the
-// written length plus half the crossfade time.
+// "[0:00:04.000] : Song A.mp3 <0:00:12.250～0:00:42.250>"; the position is where
+// the segment begins in the medley plus half the crossfade time: the middle of
+// the crossfade into the track.
 class TBookmarkText final {
 public:
     explicit TBookmarkText(double crossfadeTime) : crossfadeTime_(crossfadeTime) {}

@@ -234,9 +234,11 @@ private:
         TMedleyMixer mixer(file, crossfade_.Time, options_.EnvelopeType);
         TDecodeAhead ahead(list_);
 
-        for (int i = 0; i <= list_.Count() - 1 && !cancelMark_; ++i) {
-            // The medley's length before this segment: where the previous fade-out ends.
+        for (int i = 0; i <= list_.Count() - 1 && !cancelMark_ && !Stopping(); ++i) {
+            // The medley's length before this segment (where the previous
+            // fade-out ends), and where the segment is placed (where it begins).
             const std::int64_t written = file.Length() - kWavHeaderBytes;
+            const std::int64_t placed = file.Position() - kWavHeaderBytes;
             if (!Take(i, ahead, &mixer))
                 continue;
             const std::int64_t bytes = mixer.End();
@@ -246,7 +248,7 @@ private:
                 continue;
             }
             const TrackEntry& entry = list_.At(i);
-            const TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime, written, bytes};
+            const TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime, written, bytes, placed};
             if (options_.WriteBookmark)
                 bookmark_.Add(mark);
             if (writeJson_)
@@ -261,11 +263,12 @@ private:
         file.Flush();
         FinishWav(file);
         file.Commit();   // complete, also after a stop: it takes the name now
+        Stopping();      // a stop asked for meanwhile encodes and publishes nothing
 
         const QString folder = html_->BuildDirectory();
         const QString jsonPath = InFolderWithExtension(folder, options_.OutputPath, u".json"_s);
         const QString jsonReference = QDir(folder).relativeFilePath(jsonPath).replace(u'\\', u'/');
-        if (compress_) {
+        if (compress_ && !stopped_) {
             file.Close();
             const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
             encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
@@ -285,6 +288,8 @@ private:
     {
         TDecodeAhead ahead(list_);
         for (int i = 0; i <= list_.Count() - 1; ++i) {
+            if (Stopping())
+                return;
             if (!Take(i, ahead, nullptr)) {
                 if (cancelMark_)
                     return;
@@ -311,7 +316,7 @@ private:
             WriteSilence(file, options_.BlankTail);
             FinishWav(file);
             file.Commit();
-            if (compress_) {
+            if (compress_ && !Stopping()) {
                 const QString title = TrackTitle(list_.At(i).SourcePath);
                 const QString dest = html_->BuildDirectory() + QString::asprintf("Track_%.02d", i + 1) + extension_;
                 // The title between quotes, its own quotes doubled, so that it stays one argument.
@@ -323,14 +328,26 @@ private:
         }
     }
 
+    // True once the user asked to stop; the build then ends as stopped.
+    bool Stopping()
+    {
+        if (!stopped_ && user_.StopRequested()) {
+            stopped_ = true;
+            cancelMark_ = true;
+        }
+        return stopped_;
+    }
+
     void End()
     {
-        while (encoder_->QueueCount() > 0)
+        while (encoder_->QueueCount() > 0 && !Stopping())
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (stopped_)
+            encoder_->Terminate();   // the running encoder is stopped, nothing more is encoded
         user_.Send(kMsgEncoding, 0, 0);
         for (const TEncodeFailure& failure : encoder_->Failures())
             failedCopies_.push_back({failure.Dest, failure.Reason});
-        if (options_.WriteHtml) {
+        if (options_.WriteHtml && !stopped_) {
             html_->Publish(u"soundsheet.html"_s);
             sheetPublished_ = true;
         }
@@ -354,6 +371,7 @@ private:
     bool writeJson_ = false;
     bool compress_ = false;
     bool cancelMark_ = false;
+    bool stopped_ = false;
     std::vector<TCopyFailure> failedCopies_;
     bool sheetPublished_ = false;
 };

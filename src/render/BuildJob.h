@@ -53,6 +53,11 @@ public:
     // Yes/No/Cancel, information, caption "確認": overwrite, skip the track, or stop.
     virtual TAnswer AskOverwrite(const QString& message) = 0;
     virtual void Send(unsigned message, int wParam, int lParam) = 0;
+    // The user asked the build to stop (read between tracks and while
+    // encoding): rendering ends after the current track, a medley is finished
+    // with the tracks done, a running encoder is stopped and nothing more is
+    // encoded or published.
+    virtual bool StopRequested() { return false; }
 };
 
 QString SkipUnsupportedText(const QString& sourcePath);

@@ -3,6 +3,10 @@
 #include "model/Error.h"
 #include "ui/UiServices.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <new>
 
 namespace medlark {
@@ -12,6 +16,23 @@ TMedlarkApplication::TMedlarkApplication(int& argc, char** argv) : QApplication(
     setApplicationName(QStringLiteral("Medlark"));
     setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
     setDesktopFileName(QStringLiteral("medlark"));
+    InstallQtTranslations(*this);
+}
+
+int InstallQtTranslations(QCoreApplication& app)
+{
+    int installed = 0;
+    for (const char* catalogue : {"qtbase", "qtmultimedia"}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QString::fromLatin1(catalogue),
+                             QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QCoreApplication::installTranslator(translator);
+            ++installed;
+        } else {
+            delete translator;
+        }
+    }
+    return installed;
 }
 
 bool TMedlarkApplication::notify(QObject* receiver, QEvent* event)

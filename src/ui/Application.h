@@ -13,4 +13,8 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// Qt's own texts (Yes/No/Cancel, the file dialogs) in Japanese, as the rest of
+// the window; returns how many catalogues were found.
+int InstallQtTranslations(QCoreApplication& app);
+
 } // namespace medlark

@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace medlark {
@@ -35,11 +36,11 @@ TRandomPick PickSegment(double duration, bool fixedSeconds, double seconds, doub
     const auto hi = static_cast<std::int64_t>(std::trunc(d - length - margin));
     std::int64_t start = hi >= lo ? lo + RandomBelow(state, static_cast<std::uint32_t>(hi - lo))
                                   : hi + RandomBelow(state, static_cast<std::uint32_t>(lo - hi));
-    if (start < 0)
-        start = 0;   // a long segment of a short track starts at the beginning
+    // Every segment stays inside its track: 0 <= in point, out point <= the duration.
+    const long double in = std::clamp(static_cast<long double>(start), 0.0L, std::max(d - length, 0.0L));
     TRandomPick pick;
-    pick.StartTime = static_cast<double>(start);
-    pick.EndTime = static_cast<double>(static_cast<long double>(start) + length);
+    pick.StartTime = static_cast<double>(in);
+    pick.EndTime = static_cast<double>(std::min(in + length, d));
     return pick;
 }
 

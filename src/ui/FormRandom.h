@@ -28,8 +28,9 @@ std::uint32_t RandomBelow(std::uint32_t& state, std::uint32_t n);
 
 // The segment for a track of `duration` seconds: length L (fixed seconds, or
 // percent of the duration; at most the duration), in point a random whole number
-// between the margin of a tenth of the track and d - L - margin. An in point
-// that would fall below 0 (L above 80 % of the track) becomes 0.
+// between the margin of a tenth of the track and d - L - margin, then held to
+// 0 … d - L, so that the segment lies inside the track (a length of the whole
+// track gives 0 to d).
 TRandomPick PickSegment(double duration, bool fixedSeconds, double seconds, double percent, std::uint32_t& state);
 
 class TFormRandom final : public QDialog {

@@ -37,9 +37,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// First every extension the decoder reads, then the classic entries, then everything.
 const QString kTrackFilter =
+    u"対応しているすべての音声ファイル|*.wav;*.mp3;*.m4a;*.aac;*.mp4;*.m4v;*.mov;*.ogg;*.oga;*.opus;*.flac;*.wma;"
+    u"*.asf;*.aif;*.aiff;*.aifc;*.mka;*.mkv;*.webm;*.ac3;*.mp2;*.wv;*.ape;*.caf;*.au|"
     u"All Supported Files (*.wav;*.mp3;*.wma;*.m4a)|*.wav;*.mp3;*.wma;*.m4a|Wave (*.wav)|*.wav|"
-    u"MPEG Audio Layer-3 (*.mp3)|*.mp3|Windows Media Audio (*.wma)|*.wma|MP4 Audio|*.m4a"_s;
+    u"MPEG Audio Layer-3 (*.mp3)|*.mp3|Windows Media Audio (*.wma)|*.wma|MP4 Audio|*.m4a|"
+    u"すべてのファイル|*"_s;
 const QString kProjectFilter = u"Medlark's  data (*.mlkd)|*.mlkd"_s;
 const QString kOutputFilter = u"Wave (*.wav)|*.wav"_s;
 const char kHintProperty[] = "medlarkHint";
@@ -57,7 +61,9 @@ struct TSentMessage {
 // worker component's Synchronize, so the worker waits for each answer and update.
 class TWindowBuildUser final : public TBuildUser {
 public:
-    explicit TWindowBuildUser(TKThdComp* comp) : comp_(comp) {}
+    TWindowBuildUser(TKThdComp* comp, const std::atomic<bool>& stop) : comp_(comp), stop_(stop) {}
+
+    bool StopRequested() override { return stop_.load(); }
 
     TAnswer AskSkipUnsupported(const QString& message) override { return Ask(srSkipUnsupported, message); }
     TAnswer AskSkipCutFailed(const QString& message) override { return Ask(srSkipCutFailed, message); }
@@ -75,6 +81,7 @@ private:
     }
 
     TKThdComp* comp_;
+    const std::atomic<bool>& stop_;
 };
 
 QToolButton* PictureButton(QWidget* parent, const char* name, TPicture picture, const QRect& bounds, const QString& hint)
@@ -204,6 +211,7 @@ void TFormXFade::CreateControls()
         if (row >= 0 && row < tracks_.Count())
             editor_->AdvPolyList1ItemSelect(&tracks_.At(row));
     });
+    connect(AdvPolyList1, &TTrackListView::DeleteRequested, this, &TFormXFade::BtnDeleteClick);
     connect(AdvPolyList1, &TTrackListView::MoveRequested, this, [this](int from, int to) {
         tracks_.Move(from, to);
         tracks_.Select(to);
@@ -517,28 +525,76 @@ void TFormXFade::BtnDeleteClick()
 
 void TFormXFade::BtnLoadProjectClick()
 {
+    if (!MayReplaceList())
+        return;
     const QString file = TUiServices::Instance().OpenFileName(this, kProjectFilter);
     if (file.isEmpty())
         return;
     const QString name = QFileInfo(file).suffix().isEmpty() ? file + u".mlkd"_s : file;
     ChangeTracks([&] { LoadProject(tracks_, name, [this] { SetEditorEnabled(false); }); });
+    savedState_ = ListState();
 }
 
 void TFormXFade::BtnSaveProjectClick()
 {
+    SaveProjectAs();
+}
+
+bool TFormXFade::SaveProjectAs()
+{
     const QString file = TUiServices::Instance().SaveFileName(this, kProjectFilter, u"mlkd"_s);
     if (file.isEmpty())
-        return;
+        return false;
     try {
         SaveProject(tracks_, file);
+        savedState_ = ListState();
+        return true;
     } catch (const Error& e) {
         ReportError(this, e.Message());
+        return false;
+    }
+}
+
+QString TFormXFade::ListState() const
+{
+    QString state;
+    for (int i = 0; i < tracks_.Count(); ++i) {
+        const TrackEntry& entry = tracks_.At(i);
+        state += entry.SourcePath + u'\t' + QString::number(entry.Times.StartTime, 'g', 17) + u'\t'
+               + QString::number(entry.Times.EndTime, 'g', 17) + u'\n';
+    }
+    return state;
+}
+
+bool TFormXFade::ListChanged() const
+{
+    return ListState() != savedState_;
+}
+
+bool TFormXFade::MayReplaceList()
+{
+    if (!ListChanged())
+        return true;
+    switch (TUiServices::Instance().MessageBox(this, u"トラックリストの変更を保存しますか？"_s, u"確認"_s,
+                                               QMessageBox::Question,
+                                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return SaveProjectAs();   // a save that did not happen keeps the list
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
     }
 }
 
 void TFormXFade::KAddDrop1DropFiles(const QStringList& paths)
 {
+    if (IsProjectDrop(paths) && !MayReplaceList())
+        return;
+    const bool project = IsProjectDrop(paths);
     ChangeTracks([&] { DropPaths(tracks_, paths, [this] { SetEditorEnabled(false); }); });
+    if (project)
+        savedState_ = ListState();
 }
 
 void TFormXFade::ChangeTracks(const std::function<void()>& change)
@@ -617,7 +673,9 @@ void TFormXFade::BtnGoBuildClick()
     CROSSFADE_BYTES = crossfade.Bytes;
     pendingBuild_ = options;
 
+    stopRequested_ = false;
     progress_ = new TProgressDlg(this);
+    connect(progress_, &TProgressDlg::StopRequested, this, [this] { stopRequested_ = true; });
     Q_EMIT BuildStarted(progress_);
     KThdComp2->Tag = 0;
     KThdComp2->Start();
@@ -626,7 +684,7 @@ void TFormXFade::BtnGoBuildClick()
 
 void TFormXFade::KThdComp2Execute()
 {
-    TWindowBuildUser user(KThdComp2);
+    TWindowBuildUser user(KThdComp2, stopRequested_);
     const TBuildOutcome outcome = RunBuildJob(pendingBuild_, tracks_, user);
     THREAD_ERROR = outcome.ThreadError;
     FAILED_COPIES = FailedCopiesText(outcome);
@@ -646,7 +704,7 @@ void TFormXFade::KThdComp2Terminate()
         ui.MessageBox(this, FAILED_COPIES.isEmpty() ? u"途中終了しました。"_s : u"途中終了しました。\n\n"_s + FAILED_COPIES,
                       u"Complete"_s, QMessageBox::Warning, QMessageBox::Ok);
     if (progress_ != nullptr) {
-        progress_->accept();
+        progress_->Finish();
         progress_->deleteLater();
         progress_ = nullptr;
     }
@@ -682,6 +740,11 @@ void TFormXFade::FormClose()
 
 void TFormXFade::closeEvent(QCloseEvent* event)
 {
+    // Work is not lost without a word: a changed list is offered for saving first.
+    if (!closed_ && !MayReplaceList()) {
+        event->ignore();
+        return;
+    }
     FormClose();
     HTMLPopup1->hide();
     QWidget::closeEvent(event);

@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -139,6 +140,12 @@ private:
     // Runs a change of the track list, then shows the list; an error is reported
     // after the list shows what is left.
     void ChangeTracks(const std::function<void()>& change);
+    // The list as last loaded or saved, to tell whether it changed since.
+    QString ListState() const;
+    bool ListChanged() const;
+    // Asks to save a changed list; false when the user cancels (or the save did not happen).
+    bool MayReplaceList();
+    bool SaveProjectAs();
 
     QString settingsPath_;
     TrackList tracks_;
@@ -150,6 +157,8 @@ private:
     QActionGroup* qualityGroup_ = nullptr;
     TBuildOptions pendingBuild_;
     bool closed_ = false;
+    QString savedState_;
+    std::atomic<bool> stopRequested_{false};   // the progress dialog asked the build to stop
 };
 
 // The manual shipped with the program, and the project's page.

@@ -1,6 +1,8 @@
 #include "ui/ProgressDlg.h"
 
+#include <QCloseEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -9,11 +11,12 @@
 namespace medlark {
 
 TProgressDlg::TProgressDlg(QWidget* owner)
-    : QDialog(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QDialog(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("ProgressDlg"));
     setWindowTitle(QStringLiteral("しばらくお待ちください"));
-    setFixedSize(292, 80);
+    // The classic 80 pixels and a row below for the stop button.
+    setFixedSize(292, 108);
     setModal(true);
 
     Label1 = new QLabel(QStringLiteral("Now Rendering..."), this);
@@ -44,6 +47,12 @@ TProgressDlg::TProgressDlg(QWidget* owner)
         "QProgressBar::chunk { border: 1px solid lime;"
         " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #CCFFCC, stop:1 lime); }"));
 
+    BtnStop = new QPushButton(QStringLiteral("中止"), this);
+    BtnStop->setObjectName(QStringLiteral("BtnStop"));
+    BtnStop->setGeometry(197, 70, 76, 28);
+    BtnStop->setAutoDefault(false);
+    connect(BtnStop, &QPushButton::clicked, this, &TProgressDlg::AskStop);
+
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, [this] {
@@ -63,6 +72,41 @@ void TProgressDlg::Receive(unsigned position, int maximum)
     const long long scaled = maximum > 0 ? position : (position > 0 ? 1 : 0);
     ProgressBar->setValue(static_cast<int>(std::min<long long>(scaled, top)));
     Q_EMIT Progressed(position, maximum);
+}
+
+void TProgressDlg::AskStop()
+{
+    if (finished_ || stopAsked_)
+        return;
+    stopAsked_ = true;
+    BtnStop->setEnabled(false);
+    BtnStop->setText(QStringLiteral("中止中…"));
+    Q_EMIT StopRequested();
+}
+
+void TProgressDlg::reject()
+{
+    // Escape: a stop request, not a way out while the build runs.
+    if (finished_)
+        QDialog::reject();
+    else
+        AskStop();
+}
+
+void TProgressDlg::closeEvent(QCloseEvent* event)
+{
+    if (finished_) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    AskStop();
+}
+
+void TProgressDlg::Finish()
+{
+    finished_ = true;
+    accept();
 }
 
 void TProgressDlg::EncReceive(bool on)

@@ -3,11 +3,14 @@
 #include "model/TrackList.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextDocument>
 
 namespace medlark {
+
+using namespace Qt::StringLiterals;
 
 TTrackListView::TTrackListView(QWidget* parent) : QListWidget(parent)
 {
@@ -17,6 +20,42 @@ TTrackListView::TTrackListView(QWidget* parent) : QListWidget(parent)
     setDragDropMode(QAbstractItemView::NoDragDrop);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+int TTrackListView::DropTarget(int from, const QPoint& at) const
+{
+    if (from < 0 || count() == 0)
+        return -1;
+    const int over = row(itemAt(at));
+    if (over >= 0)
+        return over;
+    // Below the last row: to the end.
+    const QRect last = visualItemRect(item(count() - 1));
+    return at.y() > last.bottom() ? count() - 1 : -1;
+}
+
+void TTrackListView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        Q_EMIT DeleteRequested();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void TTrackListView::paintEvent(QPaintEvent* event)
+{
+    QListWidget::paintEvent(event);
+    if (!dragging_ || dropRow_ < 0 || dropRow_ == pressedRow_)
+        return;
+    // The entry goes below the row it is dropped on when it comes from above, else above it.
+    const QRect target = visualItemRect(item(dropRow_));
+    const int y = dropRow_ > pressedRow_ ? target.bottom() : target.top();
+    QPainter p(viewport());
+    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    p.drawLine(2, y, viewport()->width() - 3, y);
+    p.setBrush(palette().color(QPalette::Highlight));
+    p.drawEllipse(QPoint(4, y), 3, 3);
 }
 
 void TTrackListView::mousePressEvent(QMouseEvent* event)
@@ -38,8 +77,14 @@ void TTrackListView::mouseMoveEvent(QMouseEvent* event)
             dragging_ = true;
             viewport()->setCursor(Qt::DragMoveCursor);
         }
-        if (dragging_)
+        if (dragging_) {
+            const int target = DropTarget(pressedRow_, event->position().toPoint());
+            if (target != dropRow_) {
+                dropRow_ = target;
+                viewport()->update();
+            }
             return;
+        }
     }
     QListWidget::mouseMoveEvent(event);
 }
@@ -48,10 +93,12 @@ void TTrackListView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (dragging_) {
         viewport()->unsetCursor();
-        const int target = row(itemAt(event->position().toPoint()));
         const int from = pressedRow_;
+        const int target = DropTarget(from, event->position().toPoint());
         dragging_ = false;
         pressedRow_ = -1;
+        dropRow_ = -1;
+        viewport()->update();
         if (target >= 0 && target != from)
             Q_EMIT MoveRequested(from, target);
         return;
@@ -72,7 +119,13 @@ void TCaptionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     QTextDocument doc;
     doc.setDefaultFont(option.font);
     doc.setDocumentMargin(0);
-    doc.setHtml(index.data(Qt::UserRole).toString());
+    QString html = index.data(Qt::UserRole).toString();
+    if (option.state & QStyle::State_Selected) {
+        // On the selection's colour the title takes its text colour and the grey times a light one.
+        const QString text = option.palette.color(QPalette::HighlightedText).name();
+        html = u"<font color=\""_s + text + u"\">"_s + html.replace(u"#999999"_s, u"#dbe6f6"_s) + u"</font>"_s;
+    }
+    doc.setHtml(html);
     painter->save();
     painter->translate(option.rect.topLeft() + QPoint(kTrackCaptionLeft, kTrackCaptionTop));
     painter->setClipRect(QRect(0, 0, option.rect.width() - kTrackCaptionLeft, option.rect.height() - kTrackCaptionTop));

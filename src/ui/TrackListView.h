@@ -1,7 +1,9 @@
 #pragma once
 // The track list on screen: one 45-pixel row per entry with its caption markup
 // drawn as rich text 9 pixels from the top and 2 from the left. An entry dragged
-// more than 5 pixels and released over another moves to that entry's index.
+// more than 5 pixels and released over another moves to that entry's index
+// (below the last row: to the end); while dragging, a line shows where it
+// will go. The Delete key asks for the selected entry's removal.
 
 #include <QListWidget>
 #include <QStyledItemDelegate>
@@ -13,10 +15,16 @@ class TTrackListView final : public QListWidget {
 public:
     explicit TTrackListView(QWidget* parent);
 
+    // Where an entry dragged from `from` and released at the point would go (-1: nowhere).
+    int DropTarget(int from, const QPoint& at) const;
+
 Q_SIGNALS:
     void MoveRequested(int from, int to);
+    void DeleteRequested();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -25,6 +33,7 @@ private:
     int pressedRow_ = -1;
     QPoint pressedAt_;
     bool dragging_ = false;
+    int dropRow_ = -1;   // shown while dragging
 };
 
 // Draws an item's caption markup (bold, font colour, font size).

@@ -22,10 +22,14 @@ namespace {
 } // namespace
 
 // Blank head 1 s, crossfade 6 s; Song A from 12.25 to 42.25, Song B from 5.5 to 65.5.
+// Each line names the middle of the crossfade into its track (B is heard from
+// 25 s on, at full level from 31 s: the line says 28 s); the JSON map keeps
+// the written length before each segment.
 TEST(TrackMarks, WorkedExampleByteForByte)
 {
-    const TTrackMark a{u"/music/Song A.mp3"_s, 12.25, 42.25, 176400, 5292000};
-    const TTrackMark b{u"/music/Song B.wav"_s, 5.5, 65.5, 5468400, 10584000};
+    // B is placed where A's fade-out begins, 6 s before A's end.
+    const TTrackMark a{u"/music/Song A.mp3"_s, 12.25, 42.25, 176400, 5292000, 176400};
+    const TTrackMark b{u"/music/Song B.wav"_s, 5.5, 65.5, 5468400, 10584000, 5468400 - 6 * 176400};
     TBookmarkText bookmark(6.0);
     TTrackMapJson json;
     for (const TTrackMark& m : {a, b}) {
@@ -39,7 +43,7 @@ TEST(TrackMarks, WorkedExampleByteForByte)
     json.SaveToFile(dir.filePath(u"mix.json"_s));
     EXPECT_EQ(ReadAll(dir.filePath(u"mix.txt"_s)),
               QByteArray("\xEF\xBB\xBF") + u"[0:00:04.000] : Song A.mp3 <0:00:12.250～0:00:42.250>\r\n"
-                                           u"[0:00:34.000] : Song B.wav <0:00:05.500～0:01:05.500>\r\n"_s.toUtf8());
+                                           u"[0:00:28.000] : Song B.wav <0:00:05.500～0:01:05.500>\r\n"_s.toUtf8());
     EXPECT_EQ(ReadAll(dir.filePath(u"mix.json"_s)),
               "\xEF\xBB\xBF"
               "[\r\n"

@@ -140,7 +140,7 @@ TEST(BuildJob, MedleySkipsAnUnopenableTrackWhenToldTo)
     const QString publish = dir.filePath(u"publish_261208_02/"_s);
     EXPECT_EQ(ReadAll(publish + u"a.txt"_s),
               "\xEF\xBB\xBF" + u"[0:00:01.000] : signal_8.wav <0:00:01.000～0:00:04.000>\r\n"
-                               u"[0:00:04.000] : signal_8.wav <0:00:04.000～0:00:07.000>\r\n"_s.toUtf8());
+                               u"[0:00:03.000] : signal_8.wav <0:00:04.000～0:00:07.000>\r\n"_s.toUtf8());
     const QByteArray json = ReadAll(publish + u"a.json"_s);
     EXPECT_TRUE(json.contains("\"absbegin\":\"3.50\",")) << json.constData();   // where the first segment ends
     EXPECT_TRUE(json.contains("\"absduration\":\"3.00\","));

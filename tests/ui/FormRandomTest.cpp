@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 using namespace medlark;
 using namespace Qt::StringLiterals;
@@ -55,6 +56,29 @@ TEST(FormRandom, RangesOfTheInPoint)
     const std::uint32_t next = s * 134775813u + 1u;
     EXPECT_EQ(RandomBelow(s, 100), static_cast<std::uint32_t>((static_cast<std::uint64_t>(next) * 100) >> 32));
     EXPECT_EQ(s, next);
+}
+
+// Whatever the draw, the segment lies inside its track.
+TEST(FormRandom, SegmentsStayInsideTheirTracks)
+{
+    for (const double duration : {25.0, 30.0, 8.0, 200.0, 30.5, 0.4}) {
+        for (const auto& [fixed, seconds, percent] :
+             {std::tuple{true, 30.0, 10.0}, std::tuple{false, 30.0, 100.0}, std::tuple{false, 30.0, 85.0},
+              std::tuple{false, 30.0, 10.0}, std::tuple{true, 8.0, 10.0}}) {
+            std::uint32_t state = 99;
+            for (int i = 0; i < 2000; ++i) {
+                const TRandomPick pick = PickSegment(duration, fixed, seconds, percent, state);
+                ASSERT_GE(pick.StartTime, 0.0) << duration;
+                ASSERT_LE(pick.EndTime, duration) << duration << " " << seconds << " " << percent;
+                ASSERT_LE(pick.StartTime, pick.EndTime);
+            }
+        }
+    }
+    // The tracks: 30 s with 30 s fixed is the whole track; 25 s too.
+    std::uint32_t state = 5;
+    EXPECT_EQ(PickSegment(30.0, true, 30, 10, state).StartTime, 0.0);
+    EXPECT_EQ(PickSegment(30.0, true, 30, 10, state).EndTime, 30.0);
+    EXPECT_EQ(PickSegment(25.0, true, 30, 10, state).EndTime, 25.0);
 }
 
 TEST(FormRandom, GoGivesEveryOpenableEntryNewPoints)

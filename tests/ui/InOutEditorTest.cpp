@@ -42,10 +42,10 @@ class BoxRecorder final : public TUiServices {
 public:
     QStringList texts;
     QMessageBox::StandardButton MessageBox(QWidget*, const QString& text, const QString&, QMessageBox::Icon,
-                                           QMessageBox::StandardButtons) override
+                                           QMessageBox::StandardButtons buttons) override
     {
         texts << text;
-        return QMessageBox::Ok;
+        return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
     }
 };
 

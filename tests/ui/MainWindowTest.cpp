@@ -3,6 +3,8 @@
 
 #include "ui/MainWindow.h"
 
+#include "ui/Application.h"
+
 #include "model/IniText.h"
 #include "model/ProjectFile.h"
 #include "render/PcmBlock.h"
@@ -17,6 +19,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QUrl>
 #include <QComboBox>
 #include <QDir>
@@ -27,9 +31,12 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <deque>
 
 using namespace medlark;
@@ -215,6 +222,81 @@ TEST_F(MainWindow, DropsLoadAProjectOrAddTracks)
     window.BtnDeleteClick();
     EXPECT_EQ(window.Tracks().Count(), 3);
     EXPECT_EQ(window.AdvPolyList1->count(), 3);
+
+    // Dragged by the mouse and released below the last row: to the end.
+    window.show();
+    QWidget* viewport = window.AdvPolyList1->viewport();
+    const QString first = window.Tracks().At(0).SourcePath;
+    auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    };
+    const QPoint row0(40, 10);
+    const QPoint below(40, 3 * kTrackRowHeight + 30);
+    mouse(QEvent::MouseButtonPress, row0, Qt::LeftButton);
+    mouse(QEvent::MouseMove, row0 + QPoint(0, 20), Qt::LeftButton);
+    mouse(QEvent::MouseMove, below, Qt::LeftButton);
+    EXPECT_EQ(window.AdvPolyList1->DropTarget(0, below), 2);
+    mouse(QEvent::MouseButtonRelease, below, Qt::NoButton);
+    EXPECT_EQ(window.Tracks().At(2).SourcePath, first);
+
+    // The Delete key removes the selected track, as the button does.
+    window.AdvPolyList1->setCurrentRow(0);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(window.AdvPolyList1, &del);
+    EXPECT_EQ(window.Tracks().Count(), 2);
+    EXPECT_EQ(window.AdvPolyList1->count(), 2);
+}
+
+// A changed list is offered for saving before it is closed or replaced:
+// Cancel stops, No goes on, Yes saves through the save dialog.
+TEST_F(MainWindow, UnsavedChangesAreOfferedForSaving)
+{
+    const QString a = Tone(u"A.wav"_s, 1);
+    TrackList list;
+    list.AddTrackFile(a)->SetTimes(0.1, 0.9);
+    const QString project = dir_.filePath(u"p.mlkd"_s);
+    SaveProject(list, project);
+    const QString question = u"トラックリストの変更を保存しますか？"_s;
+    {
+        TFormXFade window(settings_);
+        window.show();
+        window.KAddDrop1DropFiles({project});   // nothing to lose yet: no question
+        EXPECT_TRUE(services_.boxes.empty());
+        window.close();                         // unchanged since loaded
+        EXPECT_TRUE(services_.boxes.empty());
+    }
+    TFormXFade window(settings_);
+    window.show();
+    window.KAddDrop1DropFiles({a});
+    // Cancel: the window stays, the list too; loading a project is stopped as well.
+    services_.answers = {QMessageBox::Cancel, QMessageBox::Cancel};
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    window.KAddDrop1DropFiles({project});
+    EXPECT_EQ(window.Tracks().Count(), 1);
+    EXPECT_EQ(window.Tracks().At(0).Times.StartTime, -1.0);
+    ASSERT_EQ(services_.boxes.size(), 2u);
+    EXPECT_EQ(services_.boxes[0].text, question);
+    EXPECT_EQ(services_.boxes[0].caption, u"確認");
+    EXPECT_EQ(services_.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    // Yes: saved through the dialog, then the project is loaded.
+    services_.answers = {QMessageBox::Yes};
+    services_.saveName = dir_.filePath(u"kept.mlkd"_s);
+    window.KAddDrop1DropFiles({project});
+    EXPECT_TRUE(QFileInfo::exists(services_.saveName));
+    EXPECT_EQ(window.Tracks().At(0).Times.StartTime, 0.1);
+    TrackList kept;
+    LoadProject(kept, services_.saveName);
+    ASSERT_EQ(kept.Count(), 1);
+    EXPECT_EQ(kept.At(0).Times.StartTime, -1.0);
+    // No: closes without saving.
+    window.KAddDrop1DropFiles({a});
+    services_.answers = {QMessageBox::No};
+    const int asked = static_cast<int>(services_.boxes.size());
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(static_cast<int>(services_.boxes.size()), asked + 1);
 }
 
 TEST_F(MainWindow, BuildCheckReportsEveryProblemAtOnce)
@@ -235,6 +317,46 @@ TEST_F(MainWindow, BuildCheckReportsEveryProblemAtOnce)
               u"◇問題が見つかりました。修正して再試行してください。\r\n\r\n1番目のトラックの時間設定が未定義です\r\n"
               u"2番目のトラックの時間設定が不正です\r\n2番目のトラックの時間設定が短すぎます\r\n"_s);
     EXPECT_EQ(services_.boxes[1].icon, QMessageBox::Critical);
+}
+
+// The progress dialog cannot be dismissed under a running build; its stop
+// button, close box and Escape end the build after the current track with a
+// complete medley of the tracks done.
+TEST_F(MainWindow, TheProgressDialogStopsTheBuildInsteadOfClosing)
+{
+    TFormXFade window(settings_);
+    const QString a = Tone(u"A.wav"_s, 4);
+    for (int i = 0; i < 4; ++i)
+        window.Tracks().AddTrackFile(a)->SetTimes(0.5, 2.5);
+    window.AdvSpinEdit1->setValue(1);
+    window.AdvSpinEdit2->setValue(0);
+    window.AdvSpinEdit3->setValue(0);
+    services_.saveName = dir_.filePath(u"medley.wav"_s);
+    bool stayed = false;
+    QObject::connect(&window, &TFormXFade::BuildStarted, [&](TProgressDlg* dialog) {
+        EXPECT_EQ(dialog->BtnStop->text(), u"中止");
+        EXPECT_EQ(dialog->Label1->pos(), QPoint(16, 8));
+        QObject::connect(dialog, &TProgressDlg::Progressed, [&, dialog](unsigned position, int) {
+            if (position != 1 || dialog->StopAsked())
+                return;
+            // After the first track: neither Escape nor the close box closes it; each asks to stop.
+            dialog->reject();
+            EXPECT_TRUE(dialog->StopAsked());
+            dialog->close();
+            stayed = dialog->isVisible();
+            dialog->BtnStop->click();
+        });
+    });
+    window.BtnGoBuildClick();
+    EXPECT_TRUE(stayed);
+    ASSERT_FALSE(services_.boxes.empty());
+    EXPECT_EQ(services_.boxes.back().text, u"途中終了しました。");
+    // One track of 2 s (its fade-out kept), a valid WAV.
+    const QByteArray wav = test::ReadAll(services_.saveName);
+    ASSERT_EQ(wav.size(), kWavHeaderBytes + 2 * kPcmBytesPerSecond);
+    quint32 dataSize = 0;
+    std::memcpy(&dataSize, wav.constData() + 40, 4);
+    EXPECT_EQ(dataSize, static_cast<quint32>(wav.size() - kWavHeaderBytes));
 }
 
 TEST_F(MainWindow, BuildsAMedleyThroughTheWorkerAndTheProgressDialog)
@@ -360,4 +482,15 @@ TEST_F(MainWindow, HelpHintsAndTheErrorReport)
     EXPECT_EQ(services_.boxes.back().caption, u"Medlark");
     EXPECT_EQ(services_.boxes.back().icon, QMessageBox::Critical);
     window.close();
+}
+
+// Qt's own buttons and dialogs speak Japanese; the system's own texts stay as they are.
+TEST(QtTexts, AreJapanese)
+{
+    EXPECT_GE(InstallQtTranslations(*QCoreApplication::instance()), 1);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"キャンセル");
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), u"Look in:");
+    QMessageBox box(QMessageBox::Information, u"Complete"_s, u"完了しました。"_s, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_NE(box.button(QMessageBox::Yes)->text(), u"&Yes");
+    EXPECT_EQ(box.windowTitle(), u"Complete");
 }
