@@ -268,18 +268,21 @@ private:
         const QString folder = html_->BuildDirectory();
         const QString jsonPath = InFolderWithExtension(folder, options_.OutputPath, u".json"_s);
         const QString jsonReference = QDir(folder).relativeFilePath(jsonPath).replace(u'\\', u'/');
+        json_.Close();
         if (compress_ && !stopped_) {
             file.Close();
             const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
             encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
                           TitleVariable(TrackTitle(options_.OutputPath)));
+            // The block names the medley and carries the track map itself, so
+            // that the page lists the tracks when opened as a file too.
             if (options_.WriteHtml)
-                html_->Write(QString(), dest,
-                             u"OFFSET="_s + FormatNumber(options_.CrossfadeTime) + u"\r\nJSON="_s + jsonReference);
+                html_->Write(TrackTitle(options_.OutputPath), dest,
+                             u"OFFSET="_s + FormatNumber(options_.CrossfadeTime) + u"\r\nJSON="_s + jsonReference
+                                 + u"\r\nTRACKS="_s + json_.Lines().join(QString()));
         }
         if (options_.WriteBookmark)
             bookmark_.SaveToFile(InFolderWithExtension(folder, options_.OutputPath, u".txt"_s));
-        json_.Close();
         if (writeJson_)
             json_.SaveToFile(jsonPath);
     }

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -121,13 +122,46 @@ TEST(SoundSheetPage, ListsTheTracksAndSeeksToWhereATrackFadesIn)
     ASSERT_TRUE(result.hasMatch()) << dom.left(2000).toStdString();
     const QString text = result.captured(1);
     EXPECT_TRUE(text.contains(u"items=3 "_s)) << text.toStdString();
-    // Track 2 ends its fade-in at 31 s: playing it starts 6 s earlier, and it
-    // counts as heard from the middle of that crossfade on.
+    // Track 2 ends its fade-in at 31 s: playing it starts 6 s earlier, and
+    // while playing it counts as heard from the middle of that crossfade on.
     EXPECT_TRUE(text.contains(u" time=25 "_s)) << text.toStdString();
-    EXPECT_TRUE(text.contains(u" heardAtStart=0 "_s)) << text.toStdString();
+    // A click shows its track as heard at once.
+    EXPECT_TRUE(text.contains(u" heardAtStart=1 "_s)) << text.toStdString();
     EXPECT_TRUE(text.contains(u" heard=1 "_s)) << text.toStdString();
     // The name arrives as text: no markup made of it (&amp; etc. are how the DOM dump spells it).
     EXPECT_TRUE(text.contains(u" title=Se&lt;b&gt;cond&lt;i&gt; &amp; \"q\" "_s)) << text.toStdString();
     EXPECT_TRUE(text.contains(u" scripts=1 "_s)) << text.toStdString();
     EXPECT_TRUE(text.contains(u" src=mix%201.opus"_s)) << text.toStdString();
+}
+
+// Opened as a file, as most people open it: the block carries the track map
+// itself, and the page is named after the medley.
+TEST(SoundSheetPage, ListsTheTracksWhenOpenedAsAFile)
+{
+    QTemporaryDir dir;
+    const QString publish = dir.filePath(u"publish_261208_01"_s);
+    QDir().mkpath(publish);
+    TTrackMapJson json;
+    json.Add({u"/m/First.mp3"_s, 10, 40, 176400, 30 * 176400});
+    json.Add({u"/m/Se<b>cond<i> & \"q\" '<script>.mp3"_s, 0, 60, 31 * 176400, 60 * 176400});
+    json.Add({u"/m/Third.mp3"_s, 5, 35, 85 * 176400, 30 * 176400});
+    json.Close();
+
+    THTMLBuilder html(QStringLiteral(MEDLARK_SOURCE_DIR "/template/"), publish, cfmMixed);
+    html.Write(u"Album <Demo>"_s, publish + u"/mix.m4a"_s,
+               u"OFFSET=6\r\nJSON=mix.json\r\nTRACKS="_s + json.Lines().join(QString()));
+    html.Publish(u"soundsheet.html"_s);
+    // No JSON file next to it: the list must come from the page itself.
+    QString why;
+    const QString dom = RunChromium(QUrl::fromLocalFile(publish + u"/soundsheet.html"_s).toString(),
+                                    dir.filePath(u"profile"_s), &why);
+    if (dom.isEmpty())
+        GTEST_SKIP() << "Chromium cannot start here: " << why.toStdString();
+    EXPECT_EQ(dom.count(QRegularExpression(u"<li[ >]"_s)), 3) << dom.left(3000).toStdString();
+    EXPECT_TRUE(dom.contains(u"<span class=\"title\">Se&lt;b&gt;cond&lt;i&gt; &amp; \"q\" '&lt;script&gt;</span>"_s))
+        << dom.toStdString();
+    EXPECT_TRUE(dom.contains(u"<title>Album &lt;Demo&gt;</title>"_s)) << dom.left(600).toStdString();
+    EXPECT_TRUE(dom.contains(u"<h1>Album &lt;Demo&gt;</h1>"_s));
+    EXPECT_FALSE(dom.contains(u"Web サーバーから開く"_s) && !dom.contains(u"hidden"_s));
+    EXPECT_EQ(dom.count(u"<script"_s), 1);
 }
