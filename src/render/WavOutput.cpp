@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/falloc.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +200,35 @@ OutputFile CreateReplacingFile(const QString& path)
     OutputFile file(QFile::decodeName(pattern), fd);
     file.target_ = path;
     return file;
+}
+
+OutputFile CreateMemoryFile(const QString& name)
+{
+    const int fd = ::memfd_create(QFile::encodeName(name).constData(), MFD_CLOEXEC);
+    if (fd < 0)
+        throw CreateFileError(name, SystemReason(errno));
+    return OutputFile(name, fd);
+}
+
+std::int64_t ReadAt(const OutputFile& file, std::int64_t position, void* data, std::int64_t bytes)
+{
+    auto* at = static_cast<char*>(data);
+    std::int64_t done = 0;
+    while (done < bytes && file.fd_ >= 0) {
+        const ssize_t got = ::pread(file.fd_, at + done, static_cast<size_t>(bytes - done), position + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+void Forget(OutputFile& file, std::int64_t end)
+{
+    if (file.fd_ >= 0 && end > 0)
+        ::fallocate(file.fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, end);
 }
 
 void WriteHeader(OutputFile& file)

@@ -50,6 +50,9 @@ public:
 private:
     friend OutputFile CreateOutputFile(const QString& path);
     friend OutputFile CreateReplacingFile(const QString& path);
+    friend OutputFile CreateMemoryFile(const QString& name);
+    friend std::int64_t ReadAt(const OutputFile& file, std::int64_t position, void* data, std::int64_t bytes);
+    friend void Forget(OutputFile& file, std::int64_t end);
     OutputFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
     void Discard();
 
@@ -66,6 +69,13 @@ OutputFile CreateOutputFile(const QString& path);
 // A new file that will replace path when committed: written under a temporary
 // name in path's folder. Refuses a path that exists and is not a regular file.
 OutputFile CreateReplacingFile(const QString& path);
+
+// A file that lives in memory only (never on a disk), for rendering to play.
+OutputFile CreateMemoryFile(const QString& name);
+// Reads bytes of a file at a position; returns how many it read.
+std::int64_t ReadAt(const OutputFile& file, std::int64_t position, void* data, std::int64_t bytes);
+// Gives the memory of bytes [0, end) back; they read as zeros afterwards.
+void Forget(OutputFile& file, std::int64_t end);
 
 // Writes the header with both sizes 0 at the current position.
 void WriteHeader(OutputFile& file);

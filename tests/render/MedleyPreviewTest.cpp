@@ -1,0 +1,119 @@
+// The live medley is the built one: every region rendered for listening holds
+// the bytes a build writes at those positions.
+
+#include "render/MedleyPreview.h"
+
+#include "model/TrackList.h"
+#include "render/BuildJob.h"
+#include "render/WavOutput.h"
+
+#include "Fixtures.h"
+#include "TestFiles.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace medlark;
+using namespace medlark::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class SilentUser final : public TBuildUser {
+public:
+    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::Yes; }
+    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::Yes; }
+    TAnswer AskOverwrite(const QString&) override { return TAnswer::Yes; }
+    void Send(unsigned, int, int) override {}
+};
+
+PcmBlock Built(const TrackList& list, const TMedleySettings& s, const QString& output)
+{
+    TBuildOptions o;
+    o.OutputPath = output;
+    o.CrossfadeTime = s.CrossfadeTime;
+    o.EnvelopeType = s.EnvelopeType;
+    o.BlankHead = s.BlankHead;
+    o.BlankTail = s.BlankTail;
+    o.WriteBookmark = o.WriteJson = false;
+    o.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
+    o.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
+    SilentUser user;
+    const TBuildOutcome outcome = RunBuildJob(o, list, user);
+    EXPECT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
+    const QByteArray bytes = ReadAll(output).mid(kWavHeaderBytes);
+    PcmBlock pcm(static_cast<size_t>(bytes.size()) / 2);
+    std::memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
+    return pcm;
+}
+
+PcmBlock Render(TPcmProgram& program, std::int64_t from = 0)
+{
+    PcmBlock pcm;
+    program.Render(from, [&](const std::int16_t* samples, std::int64_t frames) {
+        pcm.insert(pcm.end(), samples, samples + frames * kPcmChannels);
+        return true;
+    });
+    return pcm;
+}
+
+} // namespace
+
+TEST(MedleyPreview, EveryRegionHoldsTheBytesTheBuildWrites)
+{
+    QTemporaryDir dir;
+    const QString wav = SignalWav(12);
+    const QString mp3 = Convert(wav, u"preview.mp3"_s, {u"-b:a"_s, u"128k"_s});
+    ASSERT_FALSE(mp3.isEmpty());
+    QFile broken(dir.filePath(u"broken.mp3"_s));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("no audio");
+    broken.close();
+
+    TrackList list;
+    list.AddTrackFile(mp3)->SetTimes(1.0, 5.5);
+    list.AddTrackFile(broken.fileName())->SetTimes(0.0, 3.0);   // cannot be opened: left out
+    list.AddTrackFile(wav)->SetTimes(2.25, 2.9);                // shorter than the crossfade: its fade reaches back
+    list.AddTrackFile(mp3)->SetTimes(6.0, 11.0);
+    list.AddTrackFile(wav)->SetTimes(11.5, 20.0);               // runs past its source's end
+    list.AddTrackFile(mp3)->SetTimes(30.0, 31.0);               // beyond the end: left out
+
+    for (const int envelope : {0, 1}) {
+        SCOPED_TRACE(envelope);
+        const TMedleySettings settings{1.5, envelope, 0.5, 0.7};
+        const PcmBlock built = Built(list, settings, dir.filePath(u"medley.wav"_s));
+        const std::vector<TMedleyEntry> entries = MedleyEntries(list);
+        const TMedleyLayout layout = LayOutMedley(entries, settings);
+        ASSERT_EQ(layout.Placed.size(), 4u);
+        EXPECT_EQ(layout.Frames, FrameCount(built));
+
+        // The play-through from the start, and from a frame in the middle.
+        auto whole = MedleyProgram(entries, settings, layout, 0, layout.Frames);
+        const PcmBlock all = Render(*whole);
+        ASSERT_EQ(FrameCount(all), FrameCount(built));
+        EXPECT_EQ(FirstMismatch(all, 0, built, 0, FrameCount(built)), -1);
+        const std::int64_t middle = layout.Placed[2].At + 5000;
+        const PcmBlock rest = Render(*whole, middle);
+        ASSERT_EQ(FrameCount(rest), FrameCount(built) - middle);
+        EXPECT_EQ(FirstMismatch(rest, 0, built, middle, FrameCount(rest)), -1);
+
+        // Each join, and the left-out tracks have none.
+        for (const int track : {0, 2, 3, 4}) {
+            const auto window = JoinWindow(layout, track);
+            ASSERT_TRUE(window) << track;
+            auto join = MedleyProgram(entries, settings, layout, window->first, window->second);
+            const PcmBlock heard = Render(*join);
+            ASSERT_EQ(FrameCount(heard), window->second - window->first) << track;
+            EXPECT_EQ(FirstMismatch(heard, 0, built, window->first, FrameCount(heard)), -1) << track;
+        }
+        EXPECT_FALSE(JoinWindow(layout, 1));
+        EXPECT_FALSE(JoinWindow(layout, 5));
+        const auto third = JoinWindow(layout, 3);
+        EXPECT_EQ(third->first, layout.Placed[2].At - 3 * kPcmRate);
+        EXPECT_EQ(third->second, layout.Placed[2].At + layout.Placed[2].Fade + 3 * kPcmRate);
+    }
+}
