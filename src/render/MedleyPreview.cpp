@@ -22,8 +22,9 @@ constexpr std::int64_t kMargin = 3 * kPcmRate;   // heard before and after a joi
 
 std::atomic<std::int64_t> decodedFrames{0};
 
-// Exact source lengths, kept per file (path, size, modification time) for the run.
-double CachedDuration(const QString& path, SourceStream& source)
+// Exact source lengths, kept per file (path, size, modification time) for the
+// run; -1 for a file that does not open.
+double CachedDuration(const QString& path)
 {
     static std::mutex mutex;
     static std::map<QString, std::pair<QString, double>> cache;
@@ -35,7 +36,8 @@ double CachedDuration(const QString& path, SourceStream& source)
         if (found != cache.end() && found->second.first == stamp)
             return found->second.second;
     }
-    const double duration = source.Duration();
+    SourceStream source = OpenSourceStream(path);
+    const double duration = source ? source.Duration() : -1.0;
     const std::lock_guard lock(mutex);
     cache[info.absoluteFilePath()] = {stamp, duration};
     return duration;
@@ -45,15 +47,13 @@ double CachedDuration(const QString& path, SourceStream& source)
 // segment lies well inside the source, else counted by decoding it.
 std::int64_t SegmentFrames(const QString& path, double start, double end)
 {
-    SourceStream source = OpenSourceStream(path);
-    if (!source)
-        return 0;
-    const double duration = CachedDuration(path, source);
+    const double duration = CachedDuration(path);
     const long double target = std::trunc((static_cast<long double>(end) - start) * kPcmRate);
-    if (!(target > 0))
+    if (duration < 0 || !(target > 0))
         return 0;
-    if (duration >= 0 && start >= 0 && start + 1.0 < duration && end + 1.0 < duration)
+    if (start >= 0 && start + 1.0 < duration && end + 1.0 < duration)
         return static_cast<std::int64_t>(std::min(target, 1e15L));
+    SourceStream source = OpenSourceStream(path);
     std::int64_t frames = 0;
     DecodeSegmentTo(source, start, end, [&](const std::int16_t*, std::int64_t n) {
         frames += n;
@@ -103,10 +103,27 @@ public:
             const TMedleyEntry& entry = entries_[static_cast<size_t>(placed.Track)];
             SourceStream source = OpenSourceStream(entry.SourcePath);
             mixer.Begin();
-            DecodeSegmentTo(source, entry.StartTime, entry.EndTime, [&](const std::int16_t* samples, std::int64_t n) {
+            // The first segment mixed is heard from `want` on: its frames before
+            // that are left undecoded (silence in their place is shaped and
+            // thrown away), where the source's frames are the segment's own.
+            std::int64_t skip = 0;
+            if (q == first && source.SourceRate() == kPcmRate)
+                skip = std::clamp<std::int64_t>(want - placed.At, 0, placed.Frames - 1);
+            for (std::int64_t left = skip; left > 0;) {
+                const std::int64_t n = std::min<std::int64_t>(left, kPiece);
+                silence_.assign(static_cast<size_t>(n) * kPcmChannels, 0);
+                mixer.Push(silence_.data(), n);
+                left -= n;
+            }
+            std::int64_t remaining = placed.Frames - skip;
+            const double in = skip == 0 ? entry.StartTime : SecondsOfFrame(FrameOfSeconds(entry.StartTime) + skip);
+            const double out = skip == 0 ? entry.EndTime : entry.EndTime + 1.0;
+            DecodeSegmentTo(source, in, out, [&](const std::int16_t* samples, std::int64_t n) {
+                n = std::min(n, remaining);
                 decodedFrames += n;
                 mixer.Push(samples, n);
-                return HandOn(file, file.Position());
+                remaining -= n;
+                return HandOn(file, file.Position()) && remaining > 0;
             });
             if (stopped_)
                 return;
@@ -154,6 +171,7 @@ private:
     const PcmSink* sink_ = nullptr;
     bool stopped_ = false;
     PcmBlock buffer_;
+    PcmBlock silence_;
 };
 
 } // namespace

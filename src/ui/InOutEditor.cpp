@@ -158,6 +158,8 @@ TInOutEditor::TInOutEditor(QGroupBox* groupBox) : QWidget(groupBox)
         connect(shortcut, &QShortcut::activated, this, [this, action] { Guarded(action); });
     };
     key(Qt::Key_Space, [this] {
+        if (InterceptSpace && InterceptSpace())
+            return;
         if (loaded_ != nullptr)
             WindowsMediaPlayer1->TogglePlay();
     });

@@ -55,6 +55,8 @@ public:
 
     // The loaded entry's caption changed (its row needs drawing again).
     std::function<void(TrackEntry&)> OnCaptionChanged;
+    // Space goes here first; true when it was taken (a play-through stopped).
+    std::function<bool()> InterceptSpace;
     // A handler raised an error: the window reports it.
     std::function<void(const QString&)> OnError;
 

@@ -11,6 +11,7 @@
 #include "ui/FormRandom.h"
 #include "ui/HtmlPopup.h"
 #include "ui/InOutEditor.h"
+#include "ui/JoinPreview.h"
 #include "ui/MediaPlayer.h"
 #include "ui/Pictures.h"
 #include "ui/ProgressDlg.h"
@@ -28,6 +29,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolButton>
 #include <QUrl>
 
@@ -166,8 +168,10 @@ TFormXFade::TFormXFade(const QString& settingsPath, QWidget* parent)
 
 TFormXFade::~TFormXFade()
 {
-    // The sound output goes while the window's widgets are still whole.
+    // The sound outputs go while the window's widgets are still whole.
     editor_->WindowsMediaPlayer1->Engine().ReleaseOutput();
+    joinPreview_->Stop();
+    joinPreview_->Player().ReleaseOutput();
 }
 
 void TFormXFade::CreateControls()
@@ -288,7 +292,57 @@ void TFormXFade::CreateControls()
     GroupBox2->setGeometry(256, 323, 513, 262);
     AdvGDIPPicture1 = new TCrossfadeDiagram(GroupBox2);
     AdvGDIPPicture1->setObjectName(u"AdvGDIPPicture1"_s);
-    AdvGDIPPicture1->setGeometry(8, 22, 497, 232);
+    AdvGDIPPicture1->setGeometry(8, 22, 497, 196);
+
+    // Hearing the joins: rendered live by the build's own mixer.
+    BtnJoinPreview = new QPushButton(u"つなぎ目を試聴"_s, GroupBox2);
+    BtnJoinPreview->setObjectName(u"BtnJoinPreview"_s);
+    BtnJoinPreview->setGeometry(8, 224, 140, 30);
+    BtnJoinPreview->setProperty(kHintProperty, u"選んだトラックへのつなぎ目を、生成と同じ音で聴く (J)"_s);
+    BtnPlayThrough = new QPushButton(u"ここから通しで再生"_s, GroupBox2);
+    BtnPlayThrough->setObjectName(u"BtnPlayThrough"_s);
+    BtnPlayThrough->setGeometry(154, 224, 160, 30);
+    BtnPlayThrough->setProperty(kHintProperty, u"選んだトラックのつなぎ目から最後まで通して聴く (L)"_s);
+    LabelJoinStatus = new QLabel(GroupBox2);
+    LabelJoinStatus->setObjectName(u"LabelJoinStatus"_s);
+    LabelJoinStatus->setGeometry(320, 224, 185, 30);
+    LabelJoinStatus->setWordWrap(true);
+    QFont statusFont = font();
+    statusFont.setPixelSize(11);
+    LabelJoinStatus->setFont(statusFont);
+    joinPreview_ = new TJoinPreview(this);
+    connect(BtnJoinPreview, &QPushButton::clicked, this, &TFormXFade::BtnJoinPreviewClick);
+    connect(BtnPlayThrough, &QPushButton::clicked, this, &TFormXFade::BtnPlayThroughClick);
+    connect(joinPreview_, &TJoinPreview::Heard, this, [this](const QString& before, const QString& after, double t) {
+        AdvGDIPPicture1->SetJoin(before, after);
+        AdvGDIPPicture1->SetPlayhead(t);
+        LabelJoinStatus->setText(u"再生中: "_s + before + u" → "_s + after);
+    });
+    connect(joinPreview_, &TJoinPreview::Stopped, this, [this] {
+        AdvGDIPPicture1->SetJoin(QString(), QString());
+        LabelJoinStatus->clear();
+        BtnPlayThrough->setText(u"ここから通しで再生"_s);
+    });
+    // The editor's player and the join preview never play at once.
+    connect(&editor_->WindowsMediaPlayer1->Engine(), &TAudioPlayer::StateChanged, this, [this] {
+        if (editor_->WindowsMediaPlayer1->Engine().IsPlaying())
+            joinPreview_->Stop();
+    });
+    editor_->InterceptSpace = [this] {
+        if (!joinPreview_->IsPlaying())
+            return false;
+        joinPreview_->Stop();
+        return true;
+    };
+    for (const auto& [key, action] : {std::pair{QKeySequence(Qt::Key_J), &TFormXFade::BtnJoinPreviewClick},
+                                      std::pair{QKeySequence(Qt::Key_L), &TFormXFade::BtnPlayThroughClick}}) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    }
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] { joinPreview_->Stop(); });
     for (TDecimalSpinEdit* spin : {AdvSpinEdit1, AdvSpinEdit2, AdvSpinEdit3})
         connect(spin, &QDoubleSpinBox::valueChanged, this, &TFormXFade::UpdateDiagram);
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TFormXFade::UpdateDiagram);
@@ -312,7 +366,8 @@ void TFormXFade::CreateControls()
     HTMLPopup1 = new THTMLPopup(this);
     for (QWidget* w : std::initializer_list<QWidget*>{AdvGlowButton1, BtnOpenFiles, BtnDelete, BtnLoadProject,
                                                       BtnSaveProject, BtnHelp, editor_->BtnTimeFrom,
-                                                      editor_->BtnTimeTo, editor_->BtnTestPlay})
+                                                      editor_->BtnTimeTo, editor_->BtnTestPlay, BtnJoinPreview,
+                                                      BtnPlayThrough})
         w->installEventFilter(this);
 
     KAddDrop1 = new TKAddDrop(this);
@@ -500,6 +555,42 @@ void TFormXFade::RefreshTrackList()
     }
     const int selected = tracks_.SelectedIndex();
     AdvPolyList1->setCurrentRow(selected);
+    if (joinPreview_ != nullptr)
+        joinPreview_->Prepare(MedleyEntries(tracks_));   // the sources' lengths, ahead of a J or L
+}
+
+void TFormXFade::BtnJoinPreviewClick()
+{
+    StartJoinPreview(static_cast<int>(TJoinPreview::TKind::Join));
+}
+
+void TFormXFade::BtnPlayThroughClick()
+{
+    StartJoinPreview(static_cast<int>(TJoinPreview::TKind::PlayThrough));
+}
+
+void TFormXFade::StartJoinPreview(int kind)
+{
+    const auto wanted = static_cast<TJoinPreview::TKind>(kind);
+    if (joinPreview_->IsPlaying() && joinPreview_->Kind() == wanted) {
+        joinPreview_->Stop();   // the same button again stops it
+        return;
+    }
+    const int track = tracks_.SelectedIndex();
+    if (track < 0) {
+        LabelJoinStatus->setText(u"トラックを選んでください"_s);
+        return;
+    }
+    editor_->WindowsMediaPlayer1->controls.pause();
+    joinPreview_->Player().SetVolume(editor_->WindowsMediaPlayer1->settings.volume());
+    const TMedleySettings settings{AdvSpinEdit1->value(), ComboBox1->currentIndex(), AdvSpinEdit2->value(),
+                                   AdvSpinEdit3->value()};
+    if (!joinPreview_->Start(wanted, MedleyEntries(tracks_), settings, track)) {
+        LabelJoinStatus->setText(u"このトラックは音源を切り出せないため、メドレーに入りません"_s);
+        return;
+    }
+    if (wanted == TJoinPreview::TKind::PlayThrough)
+        BtnPlayThrough->setText(u"通し再生を止める"_s);
 }
 
 void TFormXFade::SetEditorEnabled(bool enabled)
@@ -736,6 +827,8 @@ void TFormXFade::FormClose()
     player->setURL(QString());
     player->currentPlaylist.clear();
     player->Engine().ReleaseOutput();
+    joinPreview_->Stop();
+    joinPreview_->Player().ReleaseOutput();
 }
 
 void TFormXFade::closeEvent(QCloseEvent* event)

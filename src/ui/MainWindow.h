@@ -31,6 +31,7 @@ class TCrossfadeDiagram;
 class TDecimalSpinEdit;
 class TFormRandom;
 class TInOutEditor;
+class TJoinPreview;
 class THTMLPopup;
 class TKAddDrop;
 class TKThdComp;
@@ -51,6 +52,12 @@ public:
     TProgressDlg* CurrentProgress() const { return progress_; }
     // The in/out editor inside GroupBox1.
     TInOutEditor* Editor() const { return editor_; }
+    // The join preview and play-through of GroupBox2.
+    TJoinPreview* JoinPreview() const { return joinPreview_; }
+    // "つなぎ目を試聴" (J) and "ここから通しで再生" (L) for the selected track;
+    // pressed again while playing, they stop.
+    void BtnJoinPreviewClick();
+    void BtnPlayThroughClick();
 
     // Rebuilds the rows from the track list (after a change made elsewhere).
     void RefreshTrackList();
@@ -93,6 +100,9 @@ public:
     QGroupBox* GroupBox1;
     QGroupBox* GroupBox2;
     TCrossfadeDiagram* AdvGDIPPicture1;
+    QPushButton* BtnJoinPreview;
+    QPushButton* BtnPlayThrough;
+    QLabel* LabelJoinStatus;
     QToolButton* BtnHelp;
     QLabel* LinkLabel1;
     QFrame* Bevel1;
@@ -150,6 +160,8 @@ private:
     QString settingsPath_;
     TrackList tracks_;
     TInOutEditor* editor_ = nullptr;
+    TJoinPreview* joinPreview_ = nullptr;
+    void StartJoinPreview(int kind);
     TFormRandom* formRandom_ = nullptr;
     TProgressDlg* progress_ = nullptr;
     QActionGroup* modeGroup_ = nullptr;

@@ -221,6 +221,19 @@ void TCrossfadeDiagram::SetValues(double crossfade, int envelope, double head, d
     update();
 }
 
+void TCrossfadeDiagram::SetJoin(const QString& before, const QString& after)
+{
+    before_ = before;
+    after_ = after;
+    update();
+}
+
+void TCrossfadeDiagram::SetPlayhead(double secondsFromJoin)
+{
+    playhead_ = secondsFromJoin;
+    update();
+}
+
 void TCrossfadeDiagram::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -294,10 +307,20 @@ void TCrossfadeDiagram::paintEvent(QPaintEvent*)
     p.setPen(kInk);
     p.drawText(QRectF(bStart - 60, top - 26, fadeW + 120, 18), Qt::AlignHCenter | Qt::AlignBottom,
                u"クロス "_s + FormatNumber(crossfade_) + u" 秒"_s);
+    const bool join = !after_.isEmpty();
+    const QFontMetrics metrics(small);
     p.setPen(kBlue);
-    p.drawText(QRectF(aStart, bottom + 24, segW, 18), Qt::AlignHCenter, u"トラック 1"_s);
+    p.drawText(QRectF(aStart, bottom + 24, segW, 18), Qt::AlignHCenter,
+               join ? metrics.elidedText(before_, Qt::ElideRight, static_cast<int>(segW)) : u"トラック 1"_s);
     p.setPen(QColor(0xe0, 0x7b, 0x22));
-    p.drawText(QRectF(bStart, bottom + 24, segW, 18), Qt::AlignHCenter, u"トラック 2"_s);
+    p.drawText(QRectF(bStart, bottom + 24, segW, 18), Qt::AlignHCenter,
+               join ? metrics.elidedText(after_, Qt::ElideRight, static_cast<int>(segW)) : u"トラック 2"_s);
+    if (join) {
+        // The playhead: the crossfade's width stands for its length.
+        const double x = std::clamp(bStart + playhead_ / std::max(crossfade_, 0.1) * fadeW, left, right);
+        p.setPen(QPen(QColor(0xe0, 0x30, 0x30), 2));
+        p.drawLine(QPointF(x, top - 10), QPointF(x, bottom + 4));
+    }
     p.setPen(QColor(0x6b, 0x72, 0x80));
     const QString curve = envelope_ == 0   ? u"エンベロープ: 直線"_s
                           : envelope_ == 1 ? u"エンベロープ: サインカーブ"_s

@@ -27,11 +27,18 @@ class TCrossfadeDiagram final : public QWidget {
 public:
     explicit TCrossfadeDiagram(QWidget* parent);
     void SetValues(double crossfade, int envelope, double head, double tail);
+    // While a join is heard: the two tracks' titles and the playhead, in
+    // seconds from where the crossfade begins. Empty titles: the plain diagram.
+    void SetJoin(const QString& before, const QString& after);
+    void SetPlayhead(double secondsFromJoin);
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    QString before_;
+    QString after_;
+    double playhead_ = 0;
     double crossfade_ = 10;
     int envelope_ = 0;
     double head_ = 1;

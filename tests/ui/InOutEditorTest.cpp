@@ -3,6 +3,10 @@
 // sound stack (the null sink's monitor of the test's PulseAudio server).
 
 #include "ui/InOutEditor.h"
+#include "ui/JoinPreview.h"
+#include "render/BuildJob.h"
+#include "render/MedleyPreview.h"
+#include "render/WavOutput.h"
 
 #include "model/Error.h"
 #include "model/ProjectFile.h"
@@ -18,6 +22,10 @@
 #include "ui/WaveformBar.h"
 
 #include "Fixtures.h"
+#include "TestFiles.h"
+
+#include <QComboBox>
+#include <QFile>
 
 #include <QAudioDevice>
 #include <QElapsedTimer>
@@ -453,4 +461,135 @@ TEST(SilentClock, PlaysWithoutASoundOutput)
     player.controls.setCurrentPosition(7.9);
     Wait(400);
     EXPECT_EQ(player.playState(), kPlayStateMediaEnded);
+}
+
+namespace {
+
+class YesUser final : public TBuildUser {
+public:
+    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::Yes; }
+    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::Yes; }
+    TAnswer AskOverwrite(const QString&) override { return TAnswer::Yes; }
+    void Send(unsigned, int, int) override {}
+};
+
+// Where `part` lies in `heard`, matched exactly over its whole length; -1 when nowhere.
+std::int64_t FindExactly(const PcmBlock& heard, const PcmBlock& part)
+{
+    for (std::int64_t i = 0; i + FrameCount(part) <= FrameCount(heard); ++i)
+        if (FirstMismatch(heard, i, part, 0, 64) == -1 && FirstMismatch(heard, i, part, 0, FrameCount(part)) == -1)
+            return i;
+    return -1;
+}
+
+} // namespace
+
+// J and L, through the real sound stack: what is heard is the built medley's
+// bytes of the same region, for both envelopes, a short segment whose fade
+// reaches back and a track that cannot be opened.
+TEST_F(Editor, JoinPreviewsPlayTheBytesOfTheBuiltMedley)
+{
+    REQUIRE_SOUND();
+    const QString mp3 = Mp3(8);
+    QFile broken(dir_.filePath(u"broken.mp3"_s));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not audio");
+    broken.close();
+    TrackList& list = window_->Tracks();
+    list.AddTrackFiles({mp3, broken.fileName(), mp3, mp3});
+    list.At(0).SetTimes(1.0, 3.5);
+    list.At(1).SetTimes(0.0, 2.0);   // cannot be opened: left out, as a build told to skip it
+    list.At(2).SetTimes(4.0, 4.6);   // shorter than the crossfade: its fade reaches back
+    list.At(3).SetTimes(5.0, 7.5);
+    window_->RefreshTrackList();
+    window_->AdvSpinEdit1->setValue(1.0);
+    window_->AdvSpinEdit2->setValue(0.2);
+    window_->AdvSpinEdit3->setValue(0.3);
+    player_->settings.setVolume(100);
+
+    for (const int envelope : {0, 1}) {
+        SCOPED_TRACE(envelope);
+        window_->ComboBox1->setCurrentIndex(envelope);
+        TBuildOptions options;
+        options.OutputPath = dir_.filePath(u"built.wav"_s);
+        options.CrossfadeTime = 1.0;
+        options.EnvelopeType = envelope;
+        options.BlankHead = 0.2;
+        options.BlankTail = 0.3;
+        options.WriteBookmark = options.WriteJson = false;
+        YesUser user;
+        ASSERT_TRUE(RunBuildJob(options, list, user).ThreadError.isEmpty());
+        const QByteArray bytes = test::ReadAll(options.OutputPath).mid(kWavHeaderBytes);
+        PcmBlock built(static_cast<size_t>(bytes.size()) / 2);
+        std::memcpy(built.data(), bytes.constData(), built.size() * 2);
+
+        // The join into the short track (its window: 3 s before, 3 s after its fade-in).
+        const int track = envelope == 0 ? 2 : 3;
+        window_->AdvPolyList1->setCurrentRow(track);
+        MonitorRecorder recorder;
+        window_->BtnJoinPreviewClick();
+        ASSERT_TRUE(window_->JoinPreview()->IsPlaying());
+        const auto window = JoinWindow(window_->JoinPreview()->Layout(), track);
+        ASSERT_TRUE(window);
+        QElapsedTimer waited;
+        waited.start();
+        while (window_->JoinPreview()->IsPlaying() && waited.elapsed() < 20000)
+            Wait(50);
+        const PcmBlock heard = recorder.Stop();
+        const PcmBlock part(built.begin() + window->first * kPcmChannels, built.begin() + window->second * kPcmChannels);
+        ASSERT_GT(FrameCount(part), 3 * kPcmRate);
+        EXPECT_GE(FindExactly(heard, part), 0) << "the join heard is not the built medley's";
+    }
+
+    // The play-through from track 4's join to the end.
+    window_->AdvPolyList1->setCurrentRow(3);
+    MonitorRecorder recorder;
+    window_->BtnPlayThroughClick();
+    ASSERT_TRUE(window_->JoinPreview()->IsPlaying());
+    const auto window = JoinWindow(window_->JoinPreview()->Layout(), 3);
+    while (window_->JoinPreview()->IsPlaying())
+        Wait(50);
+    const PcmBlock heard = recorder.Stop();
+    TBuildOptions options;
+    options.OutputPath = dir_.filePath(u"built.wav"_s);
+    const QByteArray bytes = test::ReadAll(options.OutputPath).mid(kWavHeaderBytes);
+    PcmBlock built(static_cast<size_t>(bytes.size()) / 2);
+    std::memcpy(built.data(), bytes.constData(), built.size() * 2);
+    const PcmBlock rest(built.begin() + window->first * kPcmChannels, built.end());
+    // The medley ends in silence: compare up to its last sound.
+    std::int64_t loud = FrameCount(rest);
+    while (loud > 0 && rest[static_cast<size_t>(2 * (loud - 1))] == 0 && rest[static_cast<size_t>(2 * loud - 1)] == 0)
+        --loud;
+    const PcmBlock sounding(rest.begin(), rest.begin() + loud * kPcmChannels);
+    EXPECT_GE(FindExactly(heard, sounding), 0) << "the play-through heard is not the built medley's";
+}
+
+// The editor's player and the join preview never play at once.
+TEST_F(Editor, StartingOnePreviewStopsTheOther)
+{
+    const QString mp3 = Mp3(8);
+    TrackEntry& first = Select(mp3);
+    first.SetTimes(1.0, 3.0);
+    TrackEntry& second = Select(mp3);
+    second.SetTimes(4.0, 6.0);
+    window_->AdvSpinEdit1->setValue(1.0);
+    player_->controls.play();
+    ASSERT_EQ(player_->playState(), kPlayStatePlaying);
+    window_->BtnJoinPreviewClick();
+    EXPECT_TRUE(window_->JoinPreview()->IsPlaying());
+    EXPECT_NE(player_->playState(), kPlayStatePlaying);
+    player_->controls.play();
+    EXPECT_FALSE(window_->JoinPreview()->IsPlaying());
+    // J again while a join plays stops it; L while a join plays switches to the play-through.
+    window_->BtnJoinPreviewClick();
+    window_->BtnPlayThroughClick();
+    EXPECT_TRUE(window_->JoinPreview()->IsPlaying());
+    EXPECT_EQ(window_->JoinPreview()->Kind(), TJoinPreview::TKind::PlayThrough);
+    window_->BtnPlayThroughClick();
+    EXPECT_FALSE(window_->JoinPreview()->IsPlaying());
+    // A change of a point is heard at the next J: the layout follows the list.
+    second.SetTimes(4.5, 6.0);
+    window_->BtnJoinPreviewClick();
+    EXPECT_EQ(window_->JoinPreview()->Layout().Placed[1].Frames, FrameOfSeconds(6.0 - 4.5));
+    window_->JoinPreview()->Stop();
 }
