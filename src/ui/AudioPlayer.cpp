@@ -67,17 +67,16 @@ bool TAudioPlayer::Load(const QString& path)
     SourceStream source = OpenSourceStream(path);
     if (!source)
         return false;
-    LoadProgram(FileProgram(std::move(source)), path);
+    LoadProgram(FileProgram(std::move(source)));
     return true;
 }
 
-void TAudioPlayer::LoadProgram(std::unique_ptr<TPcmProgram> program, const QString& name)
+void TAudioPlayer::LoadProgram(std::unique_ptr<TPcmProgram> program)
 {
     Unload();
     feed_ = std::make_unique<TPlaybackFeed>(std::move(program));
     // Decoded frames after a dry spell are handed on at once.
     feed_->SetDataHandler([this] { QMetaObject::invokeMethod(this, &TAudioPlayer::Pump, Qt::QueuedConnection); });
-    path_ = name;
     rest_ = 0;
     SetState(TState::Ready);
 }
@@ -86,7 +85,6 @@ void TAudioPlayer::Unload()
 {
     StopOutput();
     feed_.reset();
-    path_.clear();
     rest_ = 0;
     SetState(TState::Closed);
 }

@@ -31,10 +31,9 @@ public:
     // not decode. The empty path unloads.
     bool Load(const QString& path);
     // Plays a program of PCM instead of a file.
-    void LoadProgram(std::unique_ptr<TPcmProgram> program, const QString& name);
+    void LoadProgram(std::unique_ptr<TPcmProgram> program);
     void Unload();
 
-    QString Path() const { return path_; }
     TState State() const { return state_; }
     bool IsOpen() const { return state_ != TState::Closed; }
     bool IsPlaying() const { return state_ == TState::Playing; }
@@ -55,15 +54,13 @@ public:
     int Volume() const { return volume_; }   // 0 … 100
     void SetVolume(int volume);              // held to 0 … 100
 
-    // Closes the sound output for good (it opens again on the next play).
-    // Its closing processes pending events, so the owner calls this while its
+    // Pauses and closes the sound output (a later play opens it again). Its
+    // closing processes pending events, so the owner calls this while its
     // widgets are whole, not from the middle of their destruction.
     void ReleaseOutput();
 
     // A sound output could be opened (false: playback is a silent clock).
     bool HasSoundOutput() const { return soundOutput_; }
-    // Frames handed to the sound output since playback last started.
-    std::int64_t HandedFrames() const { return handed_; }
 
 Q_SIGNALS:
     void StateChanged();
@@ -81,7 +78,6 @@ private:
 
     static constexpr std::int64_t kChunkFrames = 2048;
 
-    QString path_;
     std::unique_ptr<TPlaybackFeed> feed_;
     QAudioSink* sink_ = nullptr;
     QIODevice* out_ = nullptr;       // the output's buffer while it plays

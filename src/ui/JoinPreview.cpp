@@ -54,8 +54,7 @@ bool TJoinPreview::Start(TKind kind, const std::vector<TMedleyEntry>& entries, c
     kind_ = kind;
     from_ = window->first;
     const std::int64_t to = kind == TKind::Join ? window->second : layout_.Frames;
-    player_.LoadProgram(MedleyProgram(entries_, settings, layout_, from_, to),
-                        kind == TKind::Join ? u"つなぎ目"_s : u"通し再生"_s);
+    player_.LoadProgram(MedleyProgram(entries_, settings, layout_, from_, to));
     player_.Play();
     tick_.start();
     Q_EMIT Started();
