@@ -22,9 +22,9 @@ constexpr std::int64_t kMargin = 3 * kPcmRate;   // heard before and after a joi
 
 std::atomic<std::int64_t> decodedFrames{0};
 
-// Exact source lengths, kept per file (path, size, modification time) for the
-// run; -1 for a file that does not open.
-double CachedDuration(const QString& path)
+} // namespace
+
+double SourceLength(const QString& path)
 {
     static std::mutex mutex;
     static std::map<QString, std::pair<QString, double>> cache;
@@ -43,11 +43,13 @@ double CachedDuration(const QString& path)
     return duration;
 }
 
+namespace {
+
 // The frames the build's decoding gives for the segment: its length where the
 // segment lies well inside the source, else counted by decoding it.
 std::int64_t SegmentFrames(const QString& path, double start, double end)
 {
-    const double duration = CachedDuration(path);
+    const double duration = SourceLength(path);
     const long double target = std::trunc((static_cast<long double>(end) - start) * kPcmRate);
     if (duration < 0 || !(target > 0))
         return 0;

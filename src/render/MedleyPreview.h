@@ -63,6 +63,10 @@ std::optional<std::pair<std::int64_t, std::int64_t>> JoinWindow(const TMedleyLay
 std::unique_ptr<TPcmProgram> MedleyProgram(std::vector<TMedleyEntry> entries, const TMedleySettings& settings,
                                            TMedleyLayout layout, std::int64_t from, std::int64_t to);
 
+// A source's exact length in seconds (-1 when it does not open), kept per
+// file (path, size, modification time) for the run.
+double SourceLength(const QString& path);
+
 // Counts, for the benchmark: source frames the decoder delivered since the start.
 std::int64_t MedleyPreviewDecodedFrames();
 

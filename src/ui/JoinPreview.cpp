@@ -37,8 +37,7 @@ void TJoinPreview::Prepare(const std::vector<TMedleyEntry>& entries)
         for (const TMedleyEntry& e : entries) {
             if (cancelPrepare_)
                 return;
-            // Laying out one track at a time keeps each source's length for the run.
-            LayOutMedley({e}, TMedleySettings{});
+            SourceLength(e.SourcePath);   // kept for the run
         }
     });
 }
