@@ -72,9 +72,6 @@ QLabel* TimeLabel(QWidget* parent, const char* name, Qt::Alignment alignment, co
     }
     label->setGeometry(r);
     label->setCursor(Qt::PointingHandCursor);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, pal.color(QPalette::WindowText));
-    label->setPalette(pal);
     return label;
 }
 
