@@ -18,8 +18,6 @@ namespace medlark {
 
 namespace {
 
-constexpr std::int64_t kMargin = 3 * kPcmRate;   // heard before and after a join
-
 std::atomic<std::int64_t> decodedFrames{0};
 
 } // namespace
@@ -213,8 +211,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> JoinWindow(const TMedleyLay
         const TMedleyLayout::TPlaced& p = layout.Placed[q];
         if (p.Track != track)
             continue;
-        const std::int64_t from = q == 0 ? 0 : std::max<std::int64_t>(0, p.At - kMargin);
-        return std::pair{from, std::min(layout.Frames, p.At + p.Fade + kMargin)};
+        const std::int64_t from = q == 0 ? 0 : std::max<std::int64_t>(0, p.At - kJoinMarginFrames);
+        return std::pair{from, std::min(layout.Frames, p.At + p.Fade + kJoinMarginFrames)};
     }
     return std::nullopt;
 }

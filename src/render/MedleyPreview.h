@@ -53,6 +53,9 @@ struct TMedleyLayout final {
 // segment only where it reaches to within a second of its source's end.
 TMedleyLayout LayOutMedley(const std::vector<TMedleyEntry>& entries, const TMedleySettings& settings);
 
+// How much is heard before the previous segment's fade-out and after the fade-in.
+inline constexpr std::int64_t kJoinMarginFrames = 3 * kPcmRate;
+
 // The join into the list's track `track`: from 3 s before the previous
 // segment's fade-out begins (the medley's start for the first heard track) to
 // 3 s after this segment's fade-in ends. Nothing when the track is left out.

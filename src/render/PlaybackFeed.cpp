@@ -90,25 +90,21 @@ std::int64_t TPlaybackFeed::KnownFrames()
 
 void TPlaybackFeed::Start(std::int64_t frame)
 {
-    {
-        const std::lock_guard lock(mutex_);
-        ++generation_;
-        startFrame_ = std::max<std::int64_t>(frame, 0);
-        active_ = true;
-        ended_ = false;
-        starved_ = false;
-        head_ = 0;
-        queued_ = 0;
-    }
-    changed_.notify_all();
+    Restart(true, frame);
 }
 
 void TPlaybackFeed::Halt()
 {
+    Restart(false, 0);
+}
+
+void TPlaybackFeed::Restart(bool active, std::int64_t frame)
+{
     {
         const std::lock_guard lock(mutex_);
         ++generation_;
-        active_ = false;
+        startFrame_ = std::max<std::int64_t>(frame, 0);
+        active_ = active;
         ended_ = false;
         starved_ = false;
         head_ = 0;

@@ -68,6 +68,9 @@ public:
 
 private:
     void Run();
+    // A new generation: what is queued is thrown away; decoding goes on from
+    // `frame` when active, else it stops.
+    void Restart(bool active, std::int64_t frame);
     bool Put(std::uint64_t generation, const std::int16_t* samples, std::int64_t frames);
     void Notify();
 

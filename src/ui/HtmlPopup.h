@@ -5,6 +5,10 @@
 
 namespace medlark {
 
+// The dynamic property that carries a control's hint; the window shows the
+// popup for every control that has it.
+inline constexpr char kHintProperty[] = "medlarkHint";
+
 class THTMLPopup final : public QLabel {
     Q_OBJECT
 public:

@@ -3,6 +3,7 @@
 #include "model/Error.h"
 #include "model/TrackList.h"
 #include "render/PlaybackFeed.h"
+#include "ui/HtmlPopup.h"
 #include "ui/LedClock.h"
 #include "ui/MediaPlayer.h"
 #include "ui/Pictures.h"
@@ -49,7 +50,7 @@ QToolButton* PointButton(QWidget* parent, const char* name, const QString& capti
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setFont(PixelFont(parent->font(), 16, true));
     button->setGeometry(left, 119, 110, 78);
-    button->setProperty("medlarkHint", hint);
+    button->setProperty(kHintProperty, hint);
     button->setAccessibleName(caption);
     return button;
 }
@@ -115,7 +116,7 @@ TInOutEditor::TInOutEditor(QGroupBox* groupBox) : QWidget(groupBox)
     BtnTestPlay->setObjectName(u"BtnTestPlay"_s);
     BtnTestPlay->setGeometry(152, 159, 201, 38);
     BtnTestPlay->setFont(PixelFont(font(), 16, true));
-    BtnTestPlay->setProperty("medlarkHint", u"開始位置から終了位置までを再生する (P)"_s);
+    BtnTestPlay->setProperty(kHintProperty, u"開始位置から終了位置までを再生する (P)"_s);
 
     Label5 = TimeLabel(this, "Label5", Qt::AlignLeft, {23, 203, 100, 23});
     Label6 = TimeLabel(this, "Label6", Qt::AlignRight, {381, 203, 100, 23});
@@ -361,22 +362,23 @@ void TInOutEditor::TimeCodeClick(QLabel* sender)
 
 void TInOutEditor::TimeCodeLabelMouseEnter(QLabel* sender)
 {
-    QFont font = sender->font();
-    font.setUnderline(true);
-    sender->setFont(font);
-    QPalette pal = sender->palette();
-    pal.setColor(QPalette::WindowText, palette().color(QPalette::Highlight));
-    sender->setPalette(pal);
+    ShowAsLink(sender, true);
 }
 
 void TInOutEditor::TimeCodeLabelMouseLeave(QLabel* sender)
 {
-    QFont font = sender->font();
-    font.setUnderline(false);
-    sender->setFont(font);
-    QPalette pal = sender->palette();
-    pal.setColor(QPalette::WindowText, palette().color(QPalette::WindowText));
-    sender->setPalette(pal);
+    ShowAsLink(sender, false);
+}
+
+void TInOutEditor::ShowAsLink(QLabel* label, bool on)
+{
+    // Only the colour and the underline change; the other font attributes stay.
+    QFont font = label->font();
+    font.setUnderline(on);
+    label->setFont(font);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, palette().color(on ? QPalette::Highlight : QPalette::WindowText));
+    label->setPalette(pal);
 }
 
 bool TInOutEditor::eventFilter(QObject* watched, QEvent* event)

@@ -81,6 +81,8 @@ private:
     void TakeInPoint(double p);
     void TakeOutPoint(double p);
     void PointsChanged();
+    // The hover look of a time label: highlight colour and underline, or none.
+    void ShowAsLink(QLabel* label, bool on);
     void Guarded(const std::function<void()>& handler);
     // Processes the window's events for about 100 ms.
     void Wait100();

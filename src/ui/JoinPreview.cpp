@@ -84,7 +84,7 @@ void TJoinPreview::Tick()
     // The join being heard: the last one whose window has begun.
     size_t q = 0;
     for (size_t i = 0; i < layout_.Placed.size(); ++i)
-        if (layout_.Placed[i].At - 3 * kPcmRate <= f)
+        if (layout_.Placed[i].At - kJoinMarginFrames <= f)
             q = i;
     const auto& here = layout_.Placed[q];
     const QString after = TrackTitle(entries_[static_cast<size_t>(here.Track)].SourcePath);

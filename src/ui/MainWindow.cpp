@@ -48,7 +48,6 @@ const QString kTrackFilter =
     u"すべてのファイル|*"_s;
 const QString kProjectFilter = u"Medlark's  data (*.mlkd)|*.mlkd"_s;
 const QString kOutputFilter = u"Wave (*.wav)|*.wav"_s;
-const char kHintProperty[] = "medlarkHint";
 
 // What the worker asks the user-interface thread for.
 enum TSyncRequest : std::uintptr_t { srSkipUnsupported = 1, srSkipCutFailed, srOverwrite, srSend };
