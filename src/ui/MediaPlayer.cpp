@@ -109,6 +109,9 @@ TWindowsMediaPlayer::TWindowsMediaPlayer(QWidget* parent) : QWidget(parent)
         engine_.Seek(frame);
         Refresh();
     };
+    // Play and pause are drawn once; the bar refreshes many times a second.
+    playIcon_ = TransportIcon(TTransportIcon::Play);
+    pauseIcon_ = TransportIcon(TTransportIcon::Pause);
     playButton_ = TransportButton(this, TTransportIcon::Play, u"再生 (Space)"_s);
     stopButton_ = TransportButton(this, TTransportIcon::Stop, u"停止"_s);
     connect(playButton_, &QToolButton::clicked, this, &TWindowsMediaPlayer::TogglePlay);
@@ -229,7 +232,10 @@ void TWindowsMediaPlayer::Layout()
 void TWindowsMediaPlayer::Refresh()
 {
     const bool playing = engine_.IsPlaying();
-    playButton_->setIcon(TransportIcon(playing ? TTransportIcon::Pause : TTransportIcon::Play));
+    if (playing != showsPause_) {
+        showsPause_ = playing;
+        playButton_->setIcon(playing ? pauseIcon_ : playIcon_);
+    }
     playButton_->setAccessibleName(playing ? u"一時停止"_s : u"再生"_s);
     playButton_->setEnabled(engine_.IsOpen());
     stopButton_->setEnabled(engine_.IsOpen());

@@ -8,6 +8,8 @@
 
 #include "ui/AudioPlayer.h"
 
+#include <QIcon>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -104,6 +106,9 @@ private:
     QLabel* volumeIcon_;
     QSlider* volumeSlider_;
     QLabel* noOutput_;
+    QIcon playIcon_;
+    QIcon pauseIcon_;
+    bool showsPause_ = false;
     QTimer tick_;
     QTimer lengthWait_;   // until the file's length is known
 };
