@@ -1,0 +1,334 @@
+#include "outputs/MedleyVideo.h"
+
+#include "model/Error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImageReader>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace medlark {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Layout of the 1920 x 1080 picture.
+constexpr int kMargin = 96;
+constexpr QRect kCoverRect(kMargin, 120, 840, 840);
+constexpr int kColumnLeft = 1016;
+constexpr int kColumnWidth = kVideoWidth - kMargin - kColumnLeft;
+constexpr int kTitleTop = 120;
+constexpr int kListTop = 268;
+constexpr int kRowHeight = 66;
+constexpr int kRows = 10;
+
+const QColor kBackTop(0x0f, 0x19, 0x33);
+const QColor kBackBottom(0x1a, 0x2c, 0x58);
+const QColor kAccent(0x3b, 0x82, 0xf6);
+const QColor kText(0xe8, 0xee, 0xfa);
+const QColor kDimText(0x9f, 0xb0, 0xd2);
+const QColor kHeardText(0x74, 0x85, 0xa8);
+
+QFont VideoFont(int pixels, bool bold)
+{
+    QFont font;
+    font.setFamilies({u"Noto Sans CJK JP"_s, u"Noto Sans JP"_s, u"IPAGothic"_s, u"VL Gothic"_s, u"Sans Serif"_s});
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+QString OneLine(QString text)
+{
+    for (QChar& c : text)
+        if (c == u'\r' || c == u'\n' || c == u'\t')
+            c = u' ';
+    return text;
+}
+
+// Up to maxLines lines of text wrapped to width; the last one elided when the
+// text goes on.
+QStringList WrappedLines(const QString& text, const QFont& font, int width, int maxLines)
+{
+    QStringList lines;
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    for (;;) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (lines.size() == maxLines - 1) {
+            lines << QFontMetrics(font).elidedText(text.mid(line.textStart()), Qt::ElideRight, width);
+            break;
+        }
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
+}
+
+void DrawTitlePanel(QPainter& p, const QString& title)
+{
+    QLinearGradient panel(kCoverRect.topLeft(), kCoverRect.bottomRight());
+    panel.setColorAt(0, QColor(0x2a, 0x4a, 0x8f));
+    panel.setColorAt(1, QColor(0x3b, 0x6f, 0xd1));
+    p.fillRect(kCoverRect, panel);
+    // A few soft waves, as on the program's own header.
+    p.setPen(QPen(QColor(255, 255, 255, 40), 3));
+    for (int k = 0; k < 4; ++k) {
+        QPainterPath wave;
+        const double base = kCoverRect.bottom() - 150 + k * 28;
+        wave.moveTo(kCoverRect.left(), base);
+        for (int x = 0; x <= kCoverRect.width(); x += 8)
+            wave.lineTo(kCoverRect.left() + x, base + 26 * std::sin((x / 140.0) + k * 0.9));
+        p.drawPath(wave);
+    }
+    const QFont font = VideoFont(68, true);
+    const int width = kCoverRect.width() - 2 * 72;
+    const QStringList lines = WrappedLines(title, font, width, 5);
+    const int lineHeight = QFontMetrics(font).lineSpacing();
+    int y = kCoverRect.center().y() - lineHeight * static_cast<int>(lines.size()) / 2;
+    p.setFont(font);
+    p.setPen(Qt::white);
+    for (const QString& line : lines) {
+        p.drawText(QRect(kCoverRect.left() + 72, y, width, lineHeight), Qt::AlignHCenter | Qt::AlignVCenter, line);
+        y += lineHeight;
+    }
+}
+
+void DrawCover(QPainter& p, const QImage& cover)
+{
+    p.fillRect(kCoverRect, QColor(0, 0, 0, 90));
+    const QImage scaled = cover.scaled(kCoverRect.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPoint at(kCoverRect.left() + (kCoverRect.width() - scaled.width()) / 2,
+                    kCoverRect.top() + (kCoverRect.height() - scaled.height()) / 2);
+    p.drawImage(at, scaled);
+}
+
+} // namespace
+
+TVideoPlan PlanVideo(const std::vector<TChapter>& chapters, double medleySeconds)
+{
+    TVideoPlan plan;
+    plan.Seconds = std::max(0.0, medleySeconds);
+    plan.TotalFrames = std::max<std::int64_t>(1, std::llround(plan.Seconds * kVideoFps));
+    std::int64_t previous = 0;
+    for (const TChapter& chapter : chapters) {
+        const std::int64_t first =
+            plan.FirstFrames.empty() ? 0 : std::llround(std::max(0.0, chapter.Start) * kVideoFps);
+        previous = std::clamp(first, previous, plan.TotalFrames);
+        plan.FirstFrames.push_back(previous);
+    }
+    return plan;
+}
+
+QImage LoadCover(const QString& path, QString& problem)
+{
+    problem.clear();
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull())
+        problem = reader.errorString();
+    return image;
+}
+
+TVideoPainter::TVideoPainter(const QString& title, const std::vector<TChapter>& chapters, const QImage& cover)
+    : title_(OneLine(title)), chapters_(chapters), cover_(cover)
+{
+}
+
+int TVideoPainter::VisibleRows()
+{
+    return kRows;
+}
+
+QRect TVideoPainter::RowRect(int shownRow)
+{
+    return {kColumnLeft, kListTop + shownRow * kRowHeight, kColumnWidth, kRowHeight - 8};
+}
+
+int TVideoPainter::FirstVisibleRow(int highlighted) const
+{
+    const int count = static_cast<int>(chapters_.size());
+    if (count <= kRows)
+        return 0;
+    // The highlighted row stays third from the top while the list allows.
+    return std::clamp(highlighted - 2, 0, count - kRows);
+}
+
+QImage TVideoPainter::Picture(int highlighted) const
+{
+    QImage image(kVideoWidth, kVideoHeight, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+
+    QLinearGradient back(0, 0, 0, kVideoHeight);
+    back.setColorAt(0, kBackTop);
+    back.setColorAt(1, kBackBottom);
+    p.fillRect(image.rect(), back);
+
+    if (cover_.isNull())
+        DrawTitlePanel(p, title_);
+    else
+        DrawCover(p, cover_);
+
+    // The medley's title and what it holds.
+    const QFont titleFont = VideoFont(54, true);
+    p.setFont(titleFont);
+    p.setPen(kText);
+    const int titleHeight = QFontMetrics(titleFont).height();
+    p.drawText(QRect(kColumnLeft, kTitleTop, kColumnWidth, titleHeight), Qt::AlignLeft | Qt::AlignVCenter,
+               QFontMetrics(titleFont).elidedText(title_, Qt::ElideRight, kColumnWidth));
+    const QFont infoFont = VideoFont(28, false);
+    p.setFont(infoFont);
+    p.setPen(kDimText);
+    const double total = chapters_.empty() ? 0.0 : chapters_.back().End;
+    p.drawText(QRect(kColumnLeft, kTitleTop + titleHeight + 6, kColumnWidth, 40), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("%1 曲 · %2").arg(chapters_.size()).arg(ChapterTimeText(total)));
+
+    // The track list: number, title (elided), start time.
+    const QFont rowFont = VideoFont(34, false);
+    const QFont rowBold = VideoFont(34, true);
+    const QFont numberFont = VideoFont(28, true);
+    const int count = static_cast<int>(chapters_.size());
+    const int first = FirstVisibleRow(highlighted);
+    const int shown = std::min(kRows, count - first);
+    constexpr int numberWidth = 84;
+    constexpr int timeWidth = 150;
+    for (int k = 0; k < shown; ++k) {
+        const int row = first + k;
+        const QRect rect = RowRect(k);
+        const bool lit = row == highlighted;
+        if (lit) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(kAccent);
+            p.drawRoundedRect(rect, 12, 12);
+        }
+        const QColor ink = lit ? QColor(Qt::white) : row < highlighted ? kHeardText : kText;
+        p.setPen(lit ? QColor(Qt::white) : kDimText);
+        p.setFont(numberFont);
+        p.drawText(rect.adjusted(18, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::asprintf("%02d", row + 1));
+        const QFont& font = lit ? rowBold : rowFont;
+        p.setFont(font);
+        p.setPen(ink);
+        const QRect titleRect = rect.adjusted(18 + numberWidth, 0, -(18 + timeWidth), 0);
+        p.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(font).elidedText(chapters_[row].Title, Qt::ElideRight, titleRect.width()));
+        p.setFont(rowFont);
+        p.setPen(lit ? QColor(Qt::white) : kDimText);
+        p.drawText(rect.adjusted(rect.width() - 18 - timeWidth, 0, -18, 0), Qt::AlignRight | Qt::AlignVCenter,
+                   ChapterTimeText(chapters_[row].Start));
+    }
+    // Rows beyond the view fade out at its edges.
+    auto fade = [&p](int top, bool down) {
+        QLinearGradient shade(0, top, 0, top + 40);
+        const QColor clear(kBackTop.red(), kBackTop.green(), kBackTop.blue(), 0);
+        QColor solid = QColor(0x13, 0x20, 0x40);
+        shade.setColorAt(down ? 0 : 1, clear);
+        shade.setColorAt(down ? 1 : 0, solid);
+        p.fillRect(QRect(kColumnLeft, top, kColumnWidth, 40), shade);
+    };
+    if (first > 0)
+        fade(kListTop - 8, false);
+    if (first + shown < count)
+        fade(kListTop + kRows * kRowHeight - 40, true);
+
+    // The progress line's track; ffmpeg draws the line itself over it.
+    p.fillRect(QRect(0, kProgressTop, kVideoWidth, kProgressHeight), QColor(255, 255, 255, 36));
+    return image;
+}
+
+QString WriteVideoPictures(const QString& folder, const TVideoPainter& painter, const TVideoPlan& plan,
+                           const std::function<bool()>& stop)
+{
+    const QDir dir(folder);
+    QByteArray list("ffconcat version 1.0\n");
+    QString last;
+    const auto count = static_cast<int>(plan.FirstFrames.size());
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t from = plan.FirstFrames[i];
+        const std::int64_t to = i + 1 < count ? plan.FirstFrames[i + 1] : plan.TotalFrames;
+        if (to <= from)
+            continue;   // no frame of its own
+        if (stop && stop())
+            return {};
+        const QString name = QString::asprintf("picture_%04d.png", i + 1);
+        QSaveFile file(dir.filePath(name));
+        // Fast compression: the pictures are read once, and are large.
+        if (!file.open(QIODevice::WriteOnly) || !painter.Picture(i).save(&file, "PNG", 80) || !file.commit())
+            throw CreateFileError(dir.filePath(name), file.errorString());
+        // The durations in microseconds add up to each change's frame time.
+        const auto micros = [](std::int64_t frame) { return frame * 1000000 / kVideoFps; };
+        list += "file " + name.toLatin1() + "\nduration " + QByteArray::number(micros(to) - micros(from)) + "us\n";
+        last = name;
+    }
+    if (last.isEmpty()) {
+        // Nothing placed: one picture with nothing highlighted.
+        const QString name = u"picture_0000.png"_s;
+        if (!painter.Picture(-1).save(dir.filePath(name), "PNG", 80))
+            throw CreateFileError(dir.filePath(name), QString());
+        list += "file " + name.toLatin1() + "\nduration "
+              + QByteArray::number(plan.TotalFrames * 1000000 / kVideoFps) + "us\n";
+        last = name;
+    }
+    // The last picture once more, so that its duration is kept to the end.
+    list += "file " + last.toLatin1() + "\n";
+    const QString listPath = dir.filePath(u"pictures.ffconcat"_s);
+    QSaveFile file(listPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(list) != list.size() || !file.commit())
+        throw CreateFileError(listPath, file.errorString());
+    return listPath;
+}
+
+QStringList VideoCommand(const QString& ffmpeg, const QString& pictureList, const QString& wav, const QString& title,
+                         const TVideoPlan& plan, const QString& dest)
+{
+    // "file:" keeps every path a plain file name, whatever it holds.
+    QStringList args{ffmpeg, u"-nostdin"_s, u"-hide_banner"_s, u"-loglevel"_s, u"error"_s, u"-y"_s,
+                     u"-f"_s, u"concat"_s, u"-i"_s, u"file:"_s + pictureList,
+                     u"-i"_s, u"file:"_s + wav};
+    // The pictures become yuv once each, then are held for their frames; the
+    // progress line slides in from the left over the medley's length. The
+    // video is cut to its frames in the graph, so that the sound, which goes
+    // on being muxed, is never cut short.
+    const QString seconds = QString::number(std::max(plan.Seconds, 0.001), 'f', 6);
+    const QString graph =
+        u"[0:v]format=yuv420p,fps=%1[pictures];"
+        "color=c=0x3b82f6:s=%2x%3:r=%1[line];"
+        "[pictures][line]overlay=x='(t/%4-1)*w':y=%5:shortest=1:format=yuv420,"
+        "trim=end_frame=%6,format=yuv420p[video]"_s
+            .arg(kVideoFps)
+            .arg(kVideoWidth)
+            .arg(kProgressHeight)
+            .arg(seconds)
+            .arg(kProgressTop)
+            .arg(plan.TotalFrames);
+    args << u"-filter_complex"_s << graph << u"-map"_s << u"[video]"_s << u"-map"_s << u"1:a"_s;
+    args << u"-map_metadata"_s << u"-1"_s << u"-metadata"_s << u"title="_s + title
+         // A fixed quantiser: still pictures need no rate control, and the
+         // encoder's time per frame is most of the video's making.
+         << u"-c:v"_s << u"libx264"_s << u"-preset"_s << u"ultrafast"_s << u"-tune"_s << u"stillimage"_s
+         << u"-qp"_s << u"20"_s << u"-x264-params"_s << u"keyint=300:scenecut=0"_s << u"-pix_fmt"_s << u"yuv420p"_s
+         << u"-r"_s << QString::number(kVideoFps)
+         << u"-c:a"_s << u"aac"_s << u"-b:a"_s << u"320k"_s << u"-ar"_s << u"48000"_s
+         << u"-movflags"_s << u"+faststart"_s << u"-f"_s << u"mp4"_s << u"file:"_s + dest;
+    return args;
+}
+
+} // namespace medlark
