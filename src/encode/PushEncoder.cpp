@@ -130,7 +130,13 @@ void TPushEncoder::Add(const QString& source, const QString& dest, const QString
                        const QString& variables)
 {
     std::lock_guard guard(lock_);
-    FQueue.push_back({source, dest, encoder, quality, true, variables});
+    FQueue.push_back({source, dest, encoder, quality, true, variables, {}, {}});
+}
+
+void TPushEncoder::AddTool(const QStringList& command, const QString& partial, const QString& dest)
+{
+    std::lock_guard guard(lock_);
+    FQueue.push_back({QString(), dest, QString(), QString(), true, QString(), command, partial});
 }
 
 int TPushEncoder::QueueCount() const
@@ -199,37 +205,67 @@ void TPushEncoder::Execute()
 
 QString TPushEncoder::Run(const TQueueInfo& job)
 {
+    if (!job.Program.isEmpty())
+        return RunTool(job);
     // Only a file of the add-on folder itself is ever run.
     const QFileInfo program(FDirBase + job.Encoder);
     if (!IsPlainEncoderName(job.Encoder) || !program.isFile()
         || program.canonicalPath() != QFileInfo(FDirBase).canonicalFilePath())
         return u"エンコーダー \""_s + job.Encoder + u"\" が追加圧縮オプションのフォルダーにありません。"_s;
-    const QStringList args = SplitCommandLine(CommandLineOf(job));
+    bool stopped = false;
+    const QString reason =
+        RunProcess(SplitCommandLine(CommandLineOf(job)), u"エンコーダー \""_s + job.Encoder + u'"', u"エンコーダー"_s, stopped);
+    if (!reason.isEmpty() || stopped)
+        return reason;
+    if (const QFileInfo dest(job.Dest); !dest.isFile() || dest.size() == 0)
+        return u"エンコーダーが出力ファイルを作りませんでした。"_s;
+    return {};
+}
+
+QString TPushEncoder::RunTool(const TQueueInfo& job)
+{
+    const QString name = QFileInfo(job.Program.front()).fileName();
+    bool stopped = false;
+    QString reason = RunProcess(job.Program, name, name, stopped);
+    if (reason.isEmpty() && !stopped) {
+        if (const QFileInfo made(job.Partial); !made.isFile() || made.size() == 0)
+            reason = name + u" が出力ファイルを作りませんでした。"_s;
+        else if ((QFileInfo::exists(job.Dest) && !QFile::remove(job.Dest)) || !QFile::rename(job.Partial, job.Dest))
+            reason = u"\""_s + job.Dest + u"\" に名前を変えられません。"_s;
+    }
+    // A partial file never stays behind: not on a failure, not on a stop.
+    if (!reason.isEmpty() || stopped)
+        QFile::remove(job.Partial);
+    return reason;
+}
+
+QString TPushEncoder::RunProcess(const QStringList& args, const QString& who, const QString& subject, bool& stopped)
+{
+    stopped = false;
     const TErrorFile errors;
     const pid_t pid = Spawn(args, errors.Path());
     if (pid < 0)
-        return u"エンコーダー \""_s + job.Encoder + u"\" を起動できません。"_s + QString::fromLocal8Bit(std::strerror(errno));
+        return who + u" を起動できません。"_s + QString::fromLocal8Bit(std::strerror(errno));
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)
             break;
         if (done < 0 && errno != EINTR)
-            return u"エンコーダーの終了を確かめられません。"_s + QString::fromLocal8Bit(std::strerror(errno));
+            return subject + u"の終了を確かめられません。"_s + QString::fromLocal8Bit(std::strerror(errno));
         if (!Sleep(kPollMs)) {
-            kill(-pid, SIGKILL);   // the encoder and whatever it started
+            kill(-pid, SIGKILL);   // the program and whatever it started
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
+            stopped = true;
             return {};   // stopped: not a failure of the copy
         }
     }
     QString reason;
     if (WIFSIGNALED(status))
-        reason = QStringLiteral("エンコーダーがシグナル %1 で終了しました。").arg(WTERMSIG(status));
+        reason = subject + QStringLiteral("がシグナル %1 で終了しました。").arg(WTERMSIG(status));
     else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        reason = QStringLiteral("エンコーダーが終了コード %1 で終了しました。").arg(WEXITSTATUS(status));
-    else if (const QFileInfo dest(job.Dest); !dest.isFile() || dest.size() == 0)
-        reason = u"エンコーダーが出力ファイルを作りませんでした。"_s;
+        reason = subject + QStringLiteral("が終了コード %1 で終了しました。").arg(WEXITSTATUS(status));
     if (reason.isEmpty())
         return {};
     const QString said = LastLines(errors.Path());
