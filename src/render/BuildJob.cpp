@@ -6,7 +6,10 @@
 #include "model/Error.h"
 #include "model/NumberText.h"
 #include "model/TrackList.h"
+#include "outputs/Chapters.h"
 #include "outputs/HtmlBuilder.h"
+#include "outputs/MedleyVideo.h"
+#include "outputs/TextFile.h"
 #include "outputs/TrackMarks.h"
 #include "render/DecodeAhead.h"
 #include "render/Mixing.h"
@@ -15,6 +18,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <cerrno>
 #include <chrono>
@@ -56,6 +61,16 @@ QString FailedCopiesText(const TBuildOutcome& outcome)
     if (outcome.SheetPublished)
         text += u"\nサウンドシートは書き出しましたが、これらのファイルがないため、その曲は再生できません。"_s;
     return text;
+}
+
+QString CompletionDetails(const TBuildOutcome& outcome)
+{
+    QStringList parts;
+    if (!outcome.Notes.isEmpty())
+        parts << outcome.Notes.join(u'\n');
+    if (const QString failed = FailedCopiesText(outcome); !failed.isEmpty())
+        parts << failed;
+    return parts.join(u"\n\n"_s);
 }
 
 QString NextFreeFolderName(const QString& baseFolder, const QDate& date)
@@ -155,6 +170,8 @@ public:
         writeJson_ = options_.WriteJson;
         if (options_.WriteHtml)
             compress_ = writeJson_ = true;
+        video_ = options_.Mode == cfmMixed && options_.ExportVideo;
+        chapters_ = options_.Mode == cfmMixed && (video_ || options_.WriteChapters);
         // The medley is written under a temporary name and replaces the file
         // of its name only once complete.
         if (options_.Mode == cfmMixed)
@@ -162,12 +179,12 @@ public:
         // The publish folder exists only when something will be written into
         // it; made before any audio, so that a folder that cannot be made ends
         // the build at once.
-        if (compress_ || writeJson_ || options_.WriteBookmark)
+        if (compress_ || writeJson_ || options_.WriteBookmark || chapters_)
             MakeFolder(buildDirectory);
 
         const int last = list_.Count() - 1;
         user_.Send(kMsgProgress, 0, last);
-        user_.Send(kMsgEncoding, compress_ ? 1 : 0, 0);
+        user_.Send(kMsgEncoding, compress_ || video_ ? 1 : 0, 0);
 
         if (options_.Mode == cfmMixed)
             RunMedley();
@@ -179,6 +196,7 @@ public:
     bool Cancelled() const { return cancelMark_; }
     const std::vector<TCopyFailure>& FailedCopies() const { return failedCopies_; }
     bool SheetPublished() const { return sheetPublished_; }
+    const QStringList& Notes() const { return notes_; }
 
 private:
     QString TrackFile(int i) const
@@ -253,6 +271,7 @@ private:
                 bookmark_.Add(mark);
             if (writeJson_)
                 json_.Add(mark);
+            marks_.push_back(mark);
             user_.Send(kMsgProgress, i + 1, list_.Count() - 1);
         }
 
@@ -262,6 +281,7 @@ private:
         WriteSilence(file, options_.BlankTail);
         file.Flush();
         FinishWav(file);
+        const std::int64_t medleyBytes = file.Length() - kWavHeaderBytes;
         file.Commit();   // complete, also after a stop: it takes the name now
         Stopping();      // a stop asked for meanwhile encodes and publishes nothing
 
@@ -269,11 +289,19 @@ private:
         const QString jsonPath = InFolderWithExtension(folder, options_.OutputPath, u".json"_s);
         const QString jsonReference = QDir(folder).relativeFilePath(jsonPath).replace(u'\\', u'/');
         json_.Close();
+        const std::vector<TChapter> chapters = MedleyChapters(marks_, options_.CrossfadeTime, medleyBytes);
+        // The chapters for the compressed copy, written before it is made.
+        QString metadataPath;
+        if (compress_ && !stopped_) {
+            metadataPath = InFolderWithExtension(folder, options_.OutputPath, u".ffmetadata"_s);
+            SaveFfMetadata(chapters, metadataPath);
+        }
         if (compress_ && !stopped_) {
             file.Close();
             const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
             encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
-                          TitleVariable(TrackTitle(options_.OutputPath)));
+                          TitleVariable(TrackTitle(options_.OutputPath)) + u"\r\nCHAPTERS="_s
+                              + QuoteArgument(metadataPath));
             // The block names the medley and carries the track map itself, so
             // that the page lists the tracks when opened as a file too.
             if (options_.WriteHtml)
@@ -285,6 +313,55 @@ private:
             bookmark_.SaveToFile(InFolderWithExtension(folder, options_.OutputPath, u".txt"_s));
         if (writeJson_)
             json_.SaveToFile(jsonPath);
+        if (chapters_) {
+            SaveUtf8Lines(ChapterLines(chapters),
+                          InFolderWithExtension(folder, options_.OutputPath, u".chapters.txt"_s));
+            if (const QStringList breaks = ChapterRuleBreaks(chapters); !breaks.isEmpty())
+                notes_ << u"チャプターが動画サイトの規則に合いません:"_s << PrefixEach(breaks, u"・"_s);
+        }
+        if (video_ && !stopped_) {
+            file.Close();
+            MakeVideo(chapters, static_cast<double>(medleyBytes / static_cast<long double>(kPcmBytesPerSecond)),
+                      folder);
+        }
+    }
+
+    static QStringList PrefixEach(QStringList lines, const QString& prefix)
+    {
+        for (QString& line : lines)
+            line.prepend(prefix);
+        return lines;
+    }
+
+    // Draws the video's pictures and queues ffmpeg after the compressed copy.
+    void MakeVideo(const std::vector<TChapter>& chapters, double seconds, const QString& folder)
+    {
+        const QString title = TrackTitle(options_.OutputPath);
+        const QString dest = InFolderWithExtension(folder, options_.OutputPath, u".mp4"_s);
+        QImage cover;
+        if (!options_.CoverImage.isEmpty()) {
+            QString problem;
+            cover = LoadCover(options_.CoverImage, problem);
+            if (cover.isNull())
+                notes_ << u"カバー画像 \""_s + QFileInfo(options_.CoverImage).fileName() + u"\" を読み込めないため、"
+                          u"動画にはタイトルのパネルを使いました。"_s + problem;
+        }
+        const QString ffmpeg = QStandardPaths::findExecutable(u"ffmpeg"_s);
+        if (ffmpeg.isEmpty()) {
+            failedCopies_.push_back({dest, u"ffmpeg が見つかりません (PATH にありません)。"_s});
+            return;
+        }
+        pictures_.emplace(QDir::tempPath() + u"/medlark-video-XXXXXX"_s);
+        if (!pictures_->isValid())
+            throw CreateFileError(pictures_->path(), pictures_->errorString());
+        const TVideoPlan plan = PlanVideo(chapters, seconds);
+        const TVideoPainter painter(title, chapters, cover);
+        const QString list = WriteVideoPictures(pictures_->path(), painter, plan, [this] { return Stopping(); });
+        if (list.isEmpty())
+            return;   // stopped while drawing
+        const QString partial = dest + u".part"_s;
+        encoder_->AddTool(VideoCommand(ffmpeg, list, options_.OutputPath, title, plan, partial),
+                          partial, dest);
     }
 
     void RunSingle()
@@ -366,6 +443,9 @@ private:
     TBookmarkText bookmark_;
     TTrackMapJson json_;
     std::optional<OutputFile> medley_;
+    // The video's pictures: declared before the encode queue, which reads
+    // them, so that they outlive it.
+    std::optional<QTemporaryDir> pictures_;
     std::unique_ptr<TPushEncoder> encoder_;
     std::unique_ptr<THTMLBuilder> html_;
     QString encoderExe_;
@@ -377,6 +457,10 @@ private:
     bool stopped_ = false;
     std::vector<TCopyFailure> failedCopies_;
     bool sheetPublished_ = false;
+    bool video_ = false;
+    bool chapters_ = false;
+    std::vector<TTrackMark> marks_;
+    QStringList notes_;
 };
 
 } // namespace
@@ -390,6 +474,7 @@ TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, T
         outcome.CancelMark = job.Cancelled();
         outcome.FailedCopies = job.FailedCopies();
         outcome.SheetPublished = job.SheetPublished();
+        outcome.Notes = job.Notes();
     } catch (const Error& e) {
         outcome.ThreadError = e.Message();
     } catch (const std::bad_alloc&) {

@@ -33,6 +33,11 @@ struct TBuildOptions final {
     QString TemplateDir;          // the template folder; empty: found as usual
     QDate Today = QDate::currentDate();   // names the publish folder
     QStringList ProtectedPaths;   // further inputs no output may replace (the project file)
+    // Medley only: the MP4 video (with the chapters text), the cover it shows
+    // (empty: a panel with the title), and the chapters text alone.
+    bool ExportVideo = false;
+    QString CoverImage;
+    bool WriteChapters = false;
 };
 
 // Answers of the prompts, as message-box button numbers.
@@ -76,10 +81,13 @@ struct TBuildOutcome final {
     QString ThreadError;
     std::vector<TCopyFailure> FailedCopies;
     bool SheetPublished = false;
+    QStringList Notes;   // what the completion should also say (chapter rules, an unreadable cover)
 };
 
 // The report of the failed copies, for the completion message ("" when none failed).
 QString FailedCopiesText(const TBuildOutcome& outcome);
+// The notes and the failed copies, for the completion message ("" when there are none).
+QString CompletionDetails(const TBuildOutcome& outcome);
 
 TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, TBuildUser& user);
 
