@@ -87,6 +87,8 @@ void LoadSettings(TSettings& s, const QString& path)
     const int level = ReadInteger(ini, "CompressionLevel", 5);
     if (level == 1 || level == 5 || level == 10)
         s.CompressionLevel = level;
+    s.ExportVideo = ReadFlag(ini, "ExportVideo", false);
+    s.CoverImage = ini.Value(kGeneral, QStringLiteral("CoverImage"));
 }
 
 bool SaveSettings(const TSettings& s, const QString& path)
@@ -114,6 +116,8 @@ bool SaveSettings(const TSettings& s, const QString& path)
         set("Compression", s.Compression);
     if (s.CompressionLevel > 0)
         set("CompressionLevel", QString::number(s.CompressionLevel));
+    set("ExportVideo", Flag(s.ExportVideo));
+    set("CoverImage", s.CoverImage);
 
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);

@@ -1,6 +1,6 @@
 #pragma once
 // The settings file config.ini: build options and the preview volume, section
-// "General", twelve keys. The record holds what the window's controls hold.
+// "General", fourteen keys. The record holds what the window's controls hold.
 
 #include <QString>
 
@@ -21,6 +21,8 @@ struct TSettings final {
     bool ExportHTMLs = false;
     QString Compression = QString::fromUtf16(kCompressionNone);   // caption of the chosen entry
     int CompressionLevel = 5;         // 1, 5 or 10
+    bool ExportVideo = false;         // the medley's MP4 video (and its chapters text)
+    QString CoverImage;               // the video's cover picture; empty: a panel with the title
 
     bool SingleMode() const { return CrossTypeB; }
 };
@@ -33,7 +35,7 @@ QString SettingsFilePath();
 // key defaults). A missing file leaves the record as it is.
 void LoadSettings(TSettings& settings, const QString& path);
 
-// Writes the twelve keys, keeping every other key and section of the file, and
+// Writes the fourteen keys, keeping every other key and section of the file, and
 // replaces the file atomically. Returns false when it could not be written.
 bool SaveSettings(const TSettings& settings, const QString& path);
 

@@ -173,7 +173,7 @@ TEST(ProjectFile, DropLoadsOneProjectOrAddsEverything)
     EXPECT_EQ(target.At(0).Times.EndTime, 2.0);
 }
 
-TEST(Settings, FirstRunWritesAllTwelveKeys)
+TEST(Settings, FirstRunWritesAllFourteenKeys)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"sub/config.ini"_s);
@@ -186,7 +186,8 @@ TEST(Settings, FirstRunWritesAllTwelveKeys)
               (QStringList{u"CrossDuration=10"_s, u"EnvelopeType=0"_s, u"WriteDetailText=1"_s,
                            u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=-1"_s,
                            u"CrossTypeA=1"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=0"_s, u"ExportHTMLs=0"_s,
-                           u"Compression=なし"_s, u"CompressionLevel=5"_s}));
+                           u"Compression=なし"_s, u"CompressionLevel=5"_s,
+                           u"ExportVideo=0"_s, u"CoverImage="_s}));
     EXPECT_TRUE(ReadAll(path).startsWith("\xFF\xFE[\0G\0"));
 }
 
@@ -234,7 +235,16 @@ TEST(Settings, KeysAreReadWithTheirDefaultsBoundsAndRadioRules)
               (QStringList{u"CrossDuration=0.1"_s, u"BlankDurationHead=10"_s, u"BlankDurationTail=0"_s,
                            u"CompressionLevel=5"_s, u"CrossTypeA=0"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=1"_s,
                            u"EnvelopeType=1"_s, u"PlayerVolume=40"_s, u"Compression=MP3 (lame)"_s, u"Extra=stays"_s,
-                           u"WriteDetailText=0"_s, u"ExportHTMLs=0"_s}));
+                           u"WriteDetailText=0"_s, u"ExportHTMLs=0"_s, u"ExportVideo=0"_s, u"CoverImage="_s}));
+
+    // The video's keys: a flag and a text kept as it is.
+    WriteUtf16(path, u"[General]\r\nExportVideo=3\r\nCoverImage=/a b/カバー;#1.png\r\n"_s);
+    LoadSettings(s, path);
+    EXPECT_TRUE(s.ExportVideo);
+    EXPECT_EQ(s.CoverImage, u"/a b/カバー;#1.png");
+    ASSERT_TRUE(SaveSettings(s, path));
+    EXPECT_EQ(TIniText::FromBytes(ReadAll(path)).Value(u"General"_s, u"ExportVideo"_s), u"1");
+    EXPECT_EQ(TIniText::FromBytes(ReadAll(path)).Value(u"General"_s, u"CoverImage"_s), u"/a b/カバー;#1.png");
 
     // Single mode wins over concatenated.
     WriteUtf16(path, u"[General]\r\nCrossTypeA=1\r\nCrossTypeB=1\r\n"_s);
