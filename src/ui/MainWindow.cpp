@@ -455,6 +455,11 @@ void TFormXFade::CreateMenu()
     CheckWriteHTML = check("CheckWriteHTML", u"HTMLテンプレートを書き出す(&H)"_s, false);
     CheckShiori = check("CheckShiori", u"<連結のみ> しおりテキストを書き出す(&S)"_s, true);
     CheckWriteJson = check("CheckWriteJson", u"<連結のみ> JSONを書き出す(&J)"_s, false);
+    CheckExportVideo = check("CheckExportVideo", u"<連結のみ> 動画を書き出す (MP4)(&V)"_s, false);
+    MenuCoverImage = AdvPopupMenu1->addAction(QString());
+    MenuCoverImage->setObjectName(u"MenuCoverImage"_s);
+    connect(MenuCoverImage, &QAction::triggered, this, &TFormXFade::MenuCoverImageClick);
+    SetCoverImage(QString());
 
     // A radio item clicked is checked, whatever it was (the groups allow none
     // checked, as a settings file may leave them).
@@ -475,6 +480,23 @@ void TFormXFade::FillCompressionMenu()
         RadioItem(MenuCompress, compressGroup_, "", item.Caption, item.Tag);
 }
 
+void TFormXFade::SetCoverImage(const QString& path)
+{
+    coverImage_ = path;
+    MenuCoverImage->setText(path.isEmpty() ? u"カバー画像を選ぶ…"_s
+                                           : u"カバー画像を選ぶ… (%1)"_s.arg(QFileInfo(path).fileName()));
+    MenuCoverImage->setToolTip(path);
+}
+
+void TFormXFade::MenuCoverImageClick()
+{
+    // Choosing nothing keeps the cover chosen before.
+    const QString path = TUiServices::Instance().OpenFileName(
+        this, u"画像ファイル (*.png;*.jpg;*.jpeg;*.webp)|*.png;*.jpg;*.jpeg;*.webp|すべてのファイル (*)|*"_s);
+    if (!path.isEmpty())
+        SetCoverImage(path);
+}
+
 TSettings TFormXFade::CollectSettings() const
 {
     TSettings s;
@@ -488,6 +510,8 @@ TSettings TFormXFade::CollectSettings() const
     s.CrossTypeB = MenuMakeSingle->isChecked();
     s.WriteJsonFile = CheckWriteJson->isChecked();
     s.ExportHTMLs = CheckWriteHTML->isChecked();
+    s.ExportVideo = CheckExportVideo->isChecked();
+    s.CoverImage = coverImage_;
     s.Compression.clear();
     for (QAction* action : MenuCompress->actions())
         if (action->isChecked()) {
@@ -520,6 +544,8 @@ void TFormXFade::ApplySettings(const TSettings& s)
     }
     CheckWriteJson->setChecked(s.WriteJsonFile);
     CheckWriteHTML->setChecked(s.ExportHTMLs);
+    CheckExportVideo->setChecked(s.ExportVideo);
+    SetCoverImage(s.CoverImage);
     RadioItemNoCompress->setChecked(true);
     for (QAction* action : MenuCompress->actions())
         if (action->text() == s.Compression) {
@@ -746,6 +772,8 @@ void TFormXFade::BtnGoBuildClick()
     options.WriteBookmark = CheckShiori->isChecked();
     options.WriteHtml = CheckWriteHTML->isChecked();
     options.WriteJson = CheckWriteJson->isChecked();
+    options.ExportVideo = CheckExportVideo->isChecked();
+    options.CoverImage = coverImage_;
     options.BlankHead = AdvSpinEdit2->value();
     options.BlankTail = AdvSpinEdit3->value();
     options.CrossfadeTime = AdvSpinEdit1->value();
@@ -777,7 +805,7 @@ void TFormXFade::KThdComp2Execute()
     TWindowBuildUser user(KThdComp2, stopRequested_);
     const TBuildOutcome outcome = RunBuildJob(pendingBuild_, tracks_, user);
     THREAD_ERROR = outcome.ThreadError;
-    FAILED_COPIES = FailedCopiesText(outcome);
+    FAILED_COPIES = CompletionDetails(outcome);
     KThdComp2->Tag = outcome.CancelMark ? -1 : 0;
 }
 

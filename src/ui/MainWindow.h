@@ -120,6 +120,8 @@ public:
     QAction* CheckWriteHTML;
     QAction* CheckShiori;
     QAction* CheckWriteJson;
+    QAction* CheckExportVideo;
+    QAction* MenuCoverImage;   // its caption names the chosen cover
 
     TKAddDrop* KAddDrop1;
     TKThdComp* KThdComp2;
@@ -130,7 +132,7 @@ public:
     std::int64_t CROSSFADE_BYTES = 0;
     TCrossFadeMode CROSSFADE_MODES = cfmMixed;
     QString THREAD_ERROR;
-    QString FAILED_COPIES;   // the report of compressed copies the build could not make
+    QString FAILED_COPIES;   // what the completion adds: notes, and the compressed copies the build could not make
 
 Q_SIGNALS:
     // A build's progress dialog exists and its worker is about to start.
@@ -144,6 +146,8 @@ private:
     void CreateControls();
     void CreateMenu();
     void FillCompressionMenu();
+    void MenuCoverImageClick();
+    void SetCoverImage(const QString& path);
     void UpdateDiagram();
     void KThdComp2Execute();
     void FormClose();
@@ -169,6 +173,7 @@ private:
     QActionGroup* qualityGroup_ = nullptr;
     TBuildOptions pendingBuild_;
     bool closed_ = false;
+    QString coverImage_;   // the video's cover; empty: a panel with the title
     QString savedState_;
     std::atomic<bool> stopRequested_{false};   // the progress dialog asked the build to stop
 };

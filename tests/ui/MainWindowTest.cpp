@@ -23,8 +23,10 @@
 #include <QMouseEvent>
 #include <QUrl>
 #include <QComboBox>
+#include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QMenu>
 #include <QPushButton>
 #include <QStringEncoder>
@@ -122,7 +124,7 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesTwelveKeysAtClose)
+TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesFourteenKeysAtClose)
 {
     {
         TFormXFade window(settings_);
@@ -147,7 +149,8 @@ TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesTwelveKeysAtClose)
               (QStringList{u"CrossDuration=10"_s, u"EnvelopeType=0"_s, u"WriteDetailText=1"_s,
                            u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=50"_s,
                            u"CrossTypeA=1"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=0"_s, u"ExportHTMLs=0"_s,
-                           u"Compression=なし"_s, u"CompressionLevel=5"_s}));
+                           u"Compression=なし"_s, u"CompressionLevel=5"_s,
+                           u"ExportVideo=0"_s, u"CoverImage="_s}));
 }
 
 TEST_F(MainWindow, SettingsAreAppliedAtStartAndTheMenuKeepsItsGroups)
@@ -416,6 +419,59 @@ TEST_F(MainWindow, BuildsAMedleyThroughTheWorkerAndTheProgressDialog)
     services_.saveName.clear();
     window.BtnGoBuildClick();
     EXPECT_TRUE(services_.boxes.empty());
+}
+
+// The video's two menu items after the JSON check, the cover's choice in the
+// item's caption, a build that leaves the video, and both kept in the settings.
+TEST_F(MainWindow, VideoMenuCoverAndABuildWithTheVideo)
+{
+    TFormXFade window(settings_);
+    const QList<QAction*> items = window.AdvPopupMenu1->actions();
+    const auto json = items.indexOf(window.CheckWriteJson);
+    ASSERT_GE(json, 0);
+    ASSERT_GT(items.size(), json + 2);
+    EXPECT_EQ(items[json + 1], window.CheckExportVideo);
+    EXPECT_EQ(items[json + 2], window.MenuCoverImage);
+    EXPECT_EQ(window.CheckExportVideo->text(), u"<連結のみ> 動画を書き出す (MP4)(&V)");
+    EXPECT_TRUE(window.CheckExportVideo->isCheckable());
+    EXPECT_FALSE(window.CheckExportVideo->isChecked());
+    EXPECT_EQ(window.MenuCoverImage->text(), u"カバー画像を選ぶ…");
+
+    QImage cover(64, 64, QImage::Format_RGB32);
+    cover.fill(Qt::darkCyan);
+    const QString coverPath = dir_.filePath(u"ジャケット.png"_s);
+    ASSERT_TRUE(cover.save(coverPath));
+    services_.openNames = {coverPath};
+    window.MenuCoverImage->trigger();
+    EXPECT_EQ(window.MenuCoverImage->text(), u"カバー画像を選ぶ… (ジャケット.png)");
+    services_.openNames.clear();   // choosing nothing keeps the cover
+    window.MenuCoverImage->trigger();
+    EXPECT_EQ(window.MenuCoverImage->text(), u"カバー画像を選ぶ… (ジャケット.png)");
+
+    const QString a = Tone(u"A.wav"_s, 4);
+    for (int i = 0; i < 3; ++i)
+        window.Tracks().AddTrackFile(a)->SetTimes(0.5, 3.0);
+    window.AdvSpinEdit1->setValue(1);
+    window.CheckShiori->setChecked(false);
+    window.CheckExportVideo->setChecked(true);
+    services_.saveName = dir_.filePath(u"medley.wav"_s);
+    window.BtnGoBuildClick();
+    ASSERT_EQ(services_.boxes.size(), 1u);
+    // Three chapters of about 2 s: the completion says which rule they break.
+    EXPECT_TRUE(services_.boxes[0].text.startsWith(u"完了しました。\n\nチャプターが動画サイトの規則に合いません:\n・"_s))
+        << services_.boxes[0].text.toStdString();
+    EXPECT_EQ(services_.boxes[0].icon, QMessageBox::Warning);
+    const QDir folder(dir_.filePath(u"publish_%1_01"_s.arg(QDate::currentDate().toString(u"yyMMdd"_s))));
+    EXPECT_EQ(folder.entryList(QDir::Files, QDir::Name), (QStringList{u"medley.chapters.txt"_s, u"medley.mp4"_s}));
+    EXPECT_GT(QFileInfo(folder.filePath(u"medley.mp4"_s)).size(), 0);
+
+    window.close();
+    EXPECT_EQ(SavedSettings().Value(u"General"_s, u"ExportVideo"_s), u"1");
+    EXPECT_EQ(SavedSettings().Value(u"General"_s, u"CoverImage"_s), coverPath);
+    TFormXFade again(settings_);
+    EXPECT_TRUE(again.CheckExportVideo->isChecked());
+    EXPECT_EQ(again.MenuCoverImage->text(), u"カバー画像を選ぶ… (ジャケット.png)");
+    again.close();
 }
 
 TEST_F(MainWindow, SingleModeWritesTrackFilesIntoTheChosenFolder)
