@@ -14,7 +14,7 @@
 #include "render/BuildJob.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -145,7 +145,7 @@ TAnswer AnswerOption(const QCommandLineParser& parser, const QString& name, cons
     throw Usage{u"--%1: one of %2 is needed, not \"%3\""_s.arg(name, words.join(u", "_s), parser.value(name))};
 }
 
-int Run(QCoreApplication& app)
+int Run(QGuiApplication& app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -174,6 +174,10 @@ int Run(QCoreApplication& app)
         {u"encoder"_s, u"Compressed copies with this encoder: its caption or executable name in addon/encoder.inf, or none."_s,
          u"NAME"_s},
         {u"quality"_s, u"Quality of the compressed copies: LO, MD or HI."_s, u"LO|MD|HI"_s},
+        {u"video"_s, u"Make the medley's MP4 video (cover, track list, chapters text) with ffmpeg."_s},
+        {u"no-video"_s, u"Do not make the video."_s},
+        {u"cover"_s, u"The video's cover picture (PNG, JPEG or WebP); without one, a panel with the title."_s, u"FILE"_s},
+        {u"chapters"_s, u"Write the chapters text (medley), also without the video."_s},
         {u"settings"_s, u"Settings file to take the defaults from (config.ini)."_s, u"FILE"_s},
         {u"on-problem"_s, u"Answer for a track that cannot be opened or cut: skip or stop."_s, u"skip|stop"_s},
         {u"overwrite"_s, u"Single mode, answer for an existing track file: yes, no or cancel."_s, u"yes|no|cancel"_s},
@@ -197,6 +201,8 @@ int Run(QCoreApplication& app)
         throw Usage{u"--json and --no-json exclude each other"_s};
     if (parser.isSet(u"html"_s) && parser.isSet(u"no-html"_s))
         throw Usage{u"--html and --no-html exclude each other"_s};
+    if (parser.isSet(u"video"_s) && parser.isSet(u"no-video"_s))
+        throw Usage{u"--video and --no-video exclude each other"_s};
 
     TSettings settings;
     if (parser.isSet(u"settings"_s)) {
@@ -231,6 +237,17 @@ int Run(QCoreApplication& app)
         options.WriteJson = parser.isSet(u"json"_s);
     if (parser.isSet(u"html"_s) || parser.isSet(u"no-html"_s))
         options.WriteHtml = parser.isSet(u"html"_s);
+    options.ExportVideo = settings.ExportVideo;
+    options.CoverImage = settings.CoverImage;
+    if (parser.isSet(u"video"_s) || parser.isSet(u"no-video"_s))
+        options.ExportVideo = parser.isSet(u"video"_s);
+    if (parser.isSet(u"cover"_s)) {
+        const QString cover = parser.value(u"cover"_s);
+        if (!QFileInfo(cover).isFile())
+            throw Error(OpenFileError(cover, u"No such file"_s));
+        options.CoverImage = QFileInfo(cover).absoluteFilePath();
+    }
+    options.WriteChapters = parser.isSet(u"chapters"_s);
 
     // The compression entry as the window's menu would have it checked.
     options.AddonDir = AddonFolder();
@@ -291,6 +308,8 @@ int Run(QCoreApplication& app)
         Print(stderr, Plain(outcome.ThreadError) + u"\n"_s);
         return kExitError;
     }
+    if (!outcome.Notes.isEmpty())
+        Print(stderr, outcome.Notes.join(u'\n') + u"\n"_s);
     const QString failed = FailedCopiesText(outcome);
     if (!failed.isEmpty())
         Print(stderr, failed + u"\n"_s);
@@ -302,11 +321,23 @@ int Run(QCoreApplication& app)
     return failed.isEmpty() ? kExitDone : kExitCopiesFailed;
 }
 
+// Qt's own notes on the platform (a missing runtime folder…) are not the
+// user's business on a command line; everything else is printed as usual.
+void QuietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(u"QStandardPaths:"_s))
+        return;
+    std::fputs(qFormatLogMessage(type, context, message).toLocal8Bit().append('\n').constData(), stderr);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(QuietPlatformNotes);
+    // No window is ever shown; the video's pictures are drawn offscreen.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"medlark-render"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
     try {
