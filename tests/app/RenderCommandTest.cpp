@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -139,6 +140,35 @@ TEST_F(RenderCommand, EncodesAndPublishesTheSoundSheet)
     EXPECT_GT(Size(second + u"second.ogg"_s), 10000);
     EXPECT_EQ(Run({u"--encoder"_s, u"none"_s, project, u"third.wav"_s}).exitCode, 0);
     EXPECT_EQ(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).size(), 2);   // nothing to publish
+}
+
+TEST_F(RenderCommand, VideoAndChaptersFlags)
+{
+    const QString project = Project({{tone_, 0.0, 3.0}, {tone_, 1.0, 4.0}});
+    // The chapters text alone; two chapters of under 10 s break the video sites' rules.
+    const Result r = Run({u"--chapters"_s, u"--no-bookmark"_s, u"--no-json"_s, project, u"mix.wav"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"チャプターが 2 つしかありません"_s)) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(u"QStandardPaths"_s)) << r.err.toStdString();
+    const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(publish.size(), 1);
+    EXPECT_EQ(QDir(Path(publish[0])).entryList(QDir::Files), QStringList{u"mix.chapters.txt"_s});
+    // 0.5 + 3 - 1 + 0.5: the second track's chapter in the middle of the crossfade.
+    EXPECT_EQ(ReadAll(Path(publish[0] + u"/mix.chapters.txt"_s)), "\xEF\xBB\xBF" "0:00 tone\r\n0:03 tone\r\n");
+
+    // The video, with a cover.
+    QImage cover(40, 30, QImage::Format_RGB32);
+    cover.fill(Qt::red);
+    ASSERT_TRUE(cover.save(Path(u"cover.jpg"_s)));
+    const Result video = Run({u"--video"_s, u"--cover"_s, u"cover.jpg"_s, project, u"film.wav"_s});
+    EXPECT_EQ(video.exitCode, 0) << video.err.toStdString();
+    const QString second = Path(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).last()) + u'/';
+    EXPECT_GT(Size(second + u"film.mp4"_s), 1000);
+    EXPECT_TRUE(QFileInfo::exists(second + u"film.chapters.txt"_s));
+
+    EXPECT_EQ(Run({u"--video"_s, u"--no-video"_s, project, u"x.wav"_s}).exitCode, 2);
+    EXPECT_EQ(Run({u"--video"_s, u"--cover"_s, u"missing.png"_s, project, u"x.wav"_s}).exitCode, 1);
+    EXPECT_FALSE(QFileInfo::exists(Path(u"x.wav"_s)));
 }
 
 TEST_F(RenderCommand, ProblemsAreAnsweredByFlagOrStopTheBuild)
