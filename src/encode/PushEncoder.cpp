@@ -130,13 +130,14 @@ void TPushEncoder::Add(const QString& source, const QString& dest, const QString
                        const QString& variables)
 {
     std::lock_guard guard(lock_);
-    FQueue.push_back({source, dest, encoder, quality, true, variables, {}, {}});
+    FQueue.push_back({source, dest, encoder, quality, true, variables, {}, {}, {}});
 }
 
-void TPushEncoder::AddTool(const QStringList& command, const QString& partial, const QString& dest)
+void TPushEncoder::AddTool(const std::vector<QStringList>& together, const QStringList& command, const QString& partial,
+                           const QString& dest)
 {
     std::lock_guard guard(lock_);
-    FQueue.push_back({QString(), dest, QString(), QString(), true, QString(), command, partial});
+    FQueue.push_back({QString(), dest, QString(), QString(), true, QString(), together, command, partial});
 }
 
 int TPushEncoder::QueueCount() const
@@ -214,7 +215,7 @@ QString TPushEncoder::Run(const TQueueInfo& job)
         return u"エンコーダー \""_s + job.Encoder + u"\" が追加圧縮オプションのフォルダーにありません。"_s;
     bool stopped = false;
     const QString reason =
-        RunProcess(SplitCommandLine(CommandLineOf(job)), u"エンコーダー \""_s + job.Encoder + u'"', u"エンコーダー"_s, stopped);
+        RunProcess({SplitCommandLine(CommandLineOf(job))}, u"エンコーダー \""_s + job.Encoder + u'"', u"エンコーダー"_s, stopped);
     if (!reason.isEmpty() || stopped)
         return reason;
     if (const QFileInfo dest(job.Dest); !dest.isFile() || dest.size() == 0)
@@ -226,7 +227,10 @@ QString TPushEncoder::RunTool(const TQueueInfo& job)
 {
     const QString name = QFileInfo(job.Program.front()).fileName();
     bool stopped = false;
-    QString reason = RunProcess(job.Program, name, name, stopped);
+    // The steps that run side by side first (each on its own core), then the one that joins them.
+    QString reason = job.Together.empty() ? QString() : RunProcess(job.Together, name, name, stopped);
+    if (reason.isEmpty() && !stopped)
+        reason = RunProcess({job.Program}, name, name, stopped);
     if (reason.isEmpty() && !stopped) {
         if (const QFileInfo made(job.Partial); !made.isFile() || made.size() == 0)
             reason = name + u" が出力ファイルを作りませんでした。"_s;
@@ -239,37 +243,70 @@ QString TPushEncoder::RunTool(const TQueueInfo& job)
     return reason;
 }
 
-QString TPushEncoder::RunProcess(const QStringList& args, const QString& who, const QString& subject, bool& stopped)
+QString TPushEncoder::RunProcess(const std::vector<QStringList>& commands, const QString& who, const QString& subject,
+                                 bool& stopped)
 {
     stopped = false;
-    const TErrorFile errors;
-    const pid_t pid = Spawn(args, errors.Path());
-    if (pid < 0)
-        return who + u" を起動できません。"_s + QString::fromLocal8Bit(std::strerror(errno));
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            break;
-        if (done < 0 && errno != EINTR)
-            return subject + u"の終了を確かめられません。"_s + QString::fromLocal8Bit(std::strerror(errno));
-        if (!Sleep(kPollMs)) {
-            kill(-pid, SIGKILL);   // the program and whatever it started
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    struct Child {
+        TErrorFile errors;
+        pid_t pid = -1;
+        int status = 0;
+        bool done = false;
+    };
+    std::vector<Child> children(commands.size());
+    auto killAll = [&children] {
+        for (Child& child : children)
+            if (child.pid > 0 && !child.done) {
+                kill(-child.pid, SIGKILL);   // the program and whatever it started
+                while (waitpid(child.pid, &child.status, 0) < 0 && errno == EINTR) {
+                }
+                child.done = true;
             }
+    };
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        children[i].pid = Spawn(commands[i], children[i].errors.Path());
+        if (children[i].pid < 0) {
+            const QString reason = who + u" を起動できません。"_s + QString::fromLocal8Bit(std::strerror(errno));
+            killAll();
+            return reason;
+        }
+    }
+    for (;;) {
+        bool running = false;
+        for (Child& child : children) {
+            if (child.done)
+                continue;
+            const pid_t done = waitpid(child.pid, &child.status, WNOHANG);
+            if (done == child.pid) {
+                child.done = true;
+            } else if (done < 0 && errno != EINTR) {
+                const QString reason = subject + u"の終了を確かめられません。"_s + QString::fromLocal8Bit(std::strerror(errno));
+                killAll();
+                return reason;
+            } else {
+                running = true;
+            }
+        }
+        if (!running)
+            break;
+        if (!Sleep(kPollMs)) {
+            killAll();
             stopped = true;
             return {};   // stopped: not a failure of the copy
         }
     }
-    QString reason;
-    if (WIFSIGNALED(status))
-        reason = subject + QStringLiteral("がシグナル %1 で終了しました。").arg(WTERMSIG(status));
-    else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        reason = subject + QStringLiteral("が終了コード %1 で終了しました。").arg(WEXITSTATUS(status));
-    if (reason.isEmpty())
-        return {};
-    const QString said = LastLines(errors.Path());
-    return said.isEmpty() ? reason : reason + u"\n"_s + said;
+    for (const Child& child : children) {
+        QString reason;
+        if (WIFSIGNALED(child.status))
+            reason = subject + QStringLiteral("がシグナル %1 で終了しました。").arg(WTERMSIG(child.status));
+        else if (WIFEXITED(child.status) && WEXITSTATUS(child.status) != 0)
+            reason = subject + QStringLiteral("が終了コード %1 で終了しました。").arg(WEXITSTATUS(child.status));
+        if (!reason.isEmpty()) {
+            const QString said = LastLines(child.errors.Path());
+            return said.isEmpty() ? reason : reason + u"\n"_s + said;
+        }
+    }
+    return {};
 }
 
 } // namespace medlark

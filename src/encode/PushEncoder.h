@@ -24,8 +24,10 @@ struct TQueueInfo final {
     QString Quality;      // LO, MD or HI
     bool GenericFlag = false;
     QString Variables;    // NAME=value lines for the parameter template
-    // A tool job instead: this command line (program first) is run as it is,
-    // writing Partial, which becomes Dest only when the tool succeeded.
+    // A tool job instead: the Together command lines (program first) run side
+    // by side, then Program, which writes Partial; Partial becomes Dest only
+    // when every step succeeded.
+    std::vector<QStringList> Together;
     QStringList Program;
     QString Partial;
 };
@@ -47,9 +49,11 @@ public:
 
     void Add(const QString& source, const QString& dest, const QString& encoder, const QString& quality,
              const QString& variables);
-    // A job that runs a tool (ffmpeg) directly; command writes partial, which
-    // is renamed to dest when the tool succeeds and removed otherwise.
-    void AddTool(const QStringList& command, const QString& partial, const QString& dest);
+    // A job that runs a tool (ffmpeg) directly: the together commands at once,
+    // then command, which writes partial; partial is renamed to dest when every
+    // step succeeded and removed otherwise.
+    void AddTool(const std::vector<QStringList>& together, const QStringList& command, const QString& partial,
+                 const QString& dest);
     // Jobs not yet finished, the running one included.
     int QueueCount() const;
     // The stop request: the runner leaves within about 100 ms, killing a
@@ -72,11 +76,12 @@ private:
     // Runs one job; the reason when it made no copy, empty when it did or was stopped.
     QString Run(const TQueueInfo& job);
     QString RunTool(const TQueueInfo& job);
-    // Starts args and waits for it: the reason it failed, empty when it
-    // exited with success or was killed by the stop request (stopped set).
-    // who names the program in the texts ("エンコーダー \"aac.sh\""), subject
-    // begins the sentences on how it ended ("エンコーダー").
-    QString RunProcess(const QStringList& args, const QString& who, const QString& subject, bool& stopped);
+    // Starts the command lines at once and waits for all: the reason one
+    // failed, empty when all exited with success or the stop request killed
+    // them (stopped set). who names the program in the texts
+    // ("エンコーダー \"aac.sh\""), subject begins the sentences on how it ended.
+    QString RunProcess(const std::vector<QStringList>& commands, const QString& who, const QString& subject,
+                       bool& stopped);
     bool Sleep(int milliseconds);   // false when stopped meanwhile
 
     const QString FDirBase;

@@ -70,11 +70,17 @@ private:
 QString WriteVideoPictures(const QString& folder, const TVideoPainter& painter, const TVideoPlan& plan,
                            const std::function<bool()>& stop);
 
-// The ffmpeg command line (program first) that makes the MP4 at dest from the
-// pictures' list and the medley WAV: H.264 1920x1080 30 fps yuv420p tuned for
-// still pictures, moov atom first, AAC 48 kHz 320 kbit/s; plan.TotalFrames
-// frames at most, and the whole sound.
-QStringList VideoCommand(const QString& ffmpeg, const QString& pictureList, const QString& wav, const QString& title,
-                         const TVideoPlan& plan, const QString& dest);
+// The ffmpeg command lines (program first) that make the MP4 at dest from the
+// pictures' list and the medley WAV: the pictures (H.264 1920x1080 30 fps
+// yuv420p tuned for still pictures, plan.TotalFrames frames) and the sound
+// (AAC 48 kHz 320 kbit/s) side by side into workFolder, then Join puts both
+// into dest, moov atom first.
+struct TVideoCommands final {
+    std::vector<QStringList> Together;
+    QStringList Join;
+};
+TVideoCommands VideoCommands(const QString& ffmpeg, const QString& pictureList, const QString& wav,
+                             const QString& title, const TVideoPlan& plan, const QString& workFolder,
+                             const QString& dest);
 
 } // namespace medlark

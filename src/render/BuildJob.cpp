@@ -360,8 +360,9 @@ private:
         if (list.isEmpty())
             return;   // stopped while drawing
         const QString partial = dest + u".part"_s;
-        encoder_->AddTool(VideoCommand(ffmpeg, list, options_.OutputPath, title, plan, partial),
-                          partial, dest);
+        const TVideoCommands commands =
+            VideoCommands(ffmpeg, list, options_.OutputPath, title, plan, pictures_->path(), partial);
+        encoder_->AddTool(commands.Together, commands.Join, partial, dest);
     }
 
     void RunSingle()

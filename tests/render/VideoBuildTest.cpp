@@ -33,19 +33,25 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Stops the build once ffmpeg has begun writing the video's pictures in the
+// work folders under `temp`.
 class StopWhenVideoStarts final : public TBuildUser {
 public:
-    explicit StopWhenVideoStarts(QString partial) : partial_(std::move(partial)) {}
+    explicit StopWhenVideoStarts(QString temp) : temp_(std::move(temp)) {}
     TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::No; }
     TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::No; }
     TAnswer AskOverwrite(const QString&) override { return TAnswer::Cancel; }
     void Send(unsigned, int, int) override {}
-    // Asked while the queue runs: once ffmpeg has begun writing, the user stops.
-    bool StopRequested() override { return stopped_ = stopped_ || QFileInfo(partial_).size() > 0; }
+    bool StopRequested() override
+    {
+        for (const QString& work : QDir(temp_).entryList({u"medlark-video-*"_s}, QDir::Dirs))
+            stopped_ = stopped_ || QFileInfo(temp_ + u'/' + work + u"/pictures.mp4"_s).size() > 0;
+        return stopped_;
+    }
     bool Stopped() const { return stopped_; }
 
 private:
-    QString partial_;
+    QString temp_;
     bool stopped_ = false;
 };
 
@@ -250,8 +256,17 @@ TEST(VideoBuild, Mp3ChaptersStopAndUnreadableCover)
     options = VideoOptions(dir, u"なし"_s);
     options.CoverImage = dir.filePath(u"no such cover.png"_s);
     const QString folder = dir.filePath(u"publish_261209_02/"_s);
-    StopWhenVideoStarts stopper(folder + u"Album \"Demo\" & Co.mp4.part"_s);
+    const QString temp = dir.filePath(u"temp"_s);
+    ASSERT_TRUE(QDir().mkpath(temp));
+    const QByteArray tempBefore = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp));
+    StopWhenVideoStarts stopper(temp);
     outcome = RunBuildJob(options, list, stopper);
+    if (tempBefore.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tempBefore);
+    EXPECT_TRUE(QDir(temp).isEmpty()) << "the work folder stays behind";
     ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
     EXPECT_TRUE(stopper.Stopped());
     EXPECT_TRUE(outcome.CancelMark);
