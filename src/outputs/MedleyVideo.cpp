@@ -90,8 +90,8 @@ void DrawTitlePanel(QPainter& p, const QString& title)
     for (int k = 0; k < 4; ++k) {
         QPainterPath wave;
         const double base = kCoverRect.bottom() - 150 + k * 28;
-        wave.moveTo(kCoverRect.left(), base);
-        for (int x = 0; x <= kCoverRect.width(); x += 8)
+        wave.moveTo(kCoverRect.left(), base + 26 * std::sin(k * 0.9));
+        for (int x = 8; x <= kCoverRect.width(); x += 8)
             wave.lineTo(kCoverRect.left() + x, base + 26 * std::sin((x / 140.0) + k * 0.9));
         p.drawPath(wave);
     }
