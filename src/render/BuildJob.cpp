@@ -290,13 +290,10 @@ private:
         const QString jsonReference = QDir(folder).relativeFilePath(jsonPath).replace(u'\\', u'/');
         json_.Close();
         const std::vector<TChapter> chapters = MedleyChapters(marks_, options_.CrossfadeTime, medleyBytes);
-        // The chapters for the compressed copy, written before it is made.
-        QString metadataPath;
         if (compress_ && !stopped_) {
-            metadataPath = InFolderWithExtension(folder, options_.OutputPath, u".ffmetadata"_s);
+            // The chapters for the compressed copy, written before it is made.
+            const QString metadataPath = InFolderWithExtension(folder, options_.OutputPath, u".ffmetadata"_s);
             SaveFfMetadata(chapters, metadataPath);
-        }
-        if (compress_ && !stopped_) {
             file.Close();
             const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
             encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
@@ -343,20 +340,29 @@ private:
             QString problem;
             cover = LoadCover(options_.CoverImage, problem);
             if (cover.isNull())
-                notes_ << u"カバー画像 \""_s + QFileInfo(options_.CoverImage).fileName() + u"\" を読み込めないため、"
-                          u"動画にはタイトルのパネルを使いました。"_s + problem;
+                notes_ << u"カバー画像 \""_s + QFileInfo(options_.CoverImage).fileName() + u"\" を読み込めません ("_s
+                              + problem + u")。動画にはタイトルのパネルを使いました。"_s;
         }
         const QString ffmpeg = QStandardPaths::findExecutable(u"ffmpeg"_s);
         if (ffmpeg.isEmpty()) {
             failedCopies_.push_back({dest, u"ffmpeg が見つかりません (PATH にありません)。"_s});
             return;
         }
+        // Pictures that cannot be written fail the video alone, like a copy.
         pictures_.emplace(QDir::tempPath() + u"/medlark-video-XXXXXX"_s);
-        if (!pictures_->isValid())
-            throw CreateFileError(pictures_->path(), pictures_->errorString());
+        if (!pictures_->isValid()) {
+            failedCopies_.push_back({dest, CreateFileError(pictures_->path(), pictures_->errorString()).Message()});
+            return;
+        }
         const TVideoPlan plan = PlanVideo(chapters, seconds);
         const TVideoPainter painter(title, chapters, cover);
-        const QString list = WriteVideoPictures(pictures_->path(), painter, plan, [this] { return Stopping(); });
+        QString list;
+        try {
+            list = WriteVideoPictures(pictures_->path(), painter, plan, [this] { return Stopping(); });
+        } catch (const Error& e) {
+            failedCopies_.push_back({dest, e.Message()});
+            return;
+        }
         if (list.isEmpty())
             return;   // stopped while drawing
         const QString partial = dest + u".part"_s;
