@@ -484,7 +484,9 @@ void TFormXFade::SetCoverImage(const QString& path)
 {
     coverImage_ = path;
     MenuCoverImage->setText(path.isEmpty() ? u"カバー画像を選ぶ…"_s
-                                           : u"カバー画像を選ぶ… (%1)"_s.arg(QFileInfo(path).fileName()));
+                                           : u"カバー画像を選ぶ… (%1)"_s.arg(
+                                                 // an "&" in the name is shown, not taken for a shortcut
+                                                 QFileInfo(path).fileName().replace(u'&', u"&&"_s)));
     MenuCoverImage->setToolTip(path);
 }
 

@@ -444,6 +444,11 @@ TEST_F(MainWindow, VideoMenuCoverAndABuildWithTheVideo)
     services_.openNames = {coverPath};
     window.MenuCoverImage->trigger();
     EXPECT_EQ(window.MenuCoverImage->text(), u"カバー画像を選ぶ… (ジャケット.png)");
+    services_.openNames = {dir_.filePath(u"A&B.png"_s)};   // shown with its "&", not as a shortcut
+    window.MenuCoverImage->trigger();
+    EXPECT_EQ(window.MenuCoverImage->text(), u"カバー画像を選ぶ… (A&&B.png)");
+    services_.openNames = {coverPath};
+    window.MenuCoverImage->trigger();
     services_.openNames.clear();   // choosing nothing keeps the cover
     window.MenuCoverImage->trigger();
     EXPECT_EQ(window.MenuCoverImage->text(), u"カバー画像を選ぶ… (ジャケット.png)");
