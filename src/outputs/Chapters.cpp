@@ -1,9 +1,7 @@
 #include "outputs/Chapters.h"
 
-#include "model/Error.h"
 #include "model/TimeText.h"
-
-#include <QSaveFile>
+#include "outputs/TextFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,15 +13,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr long double kBytesPerSecond = 176400.0L;
-
-// A title on one line: line breaks would end a chapter line.
-QString OneLine(QString title)
-{
-    for (QChar& c : title)
-        if (c == u'\r' || c == u'\n')
-            c = u' ';
-    return title;
-}
 
 long long WholeSeconds(double seconds)
 {
@@ -60,6 +49,7 @@ std::vector<TChapter> MedleyChapters(const std::vector<TTrackMark>& marks, doubl
         double start = chapters.empty() ? 0.0 : static_cast<double>(placed / kBytesPerSecond + crossfadeTime / 2.0L);
         if (!chapters.empty())
             start = std::clamp(start, chapters.back().Start, total);
+        // On one line: a line break would end the chapter's line.
         chapters.push_back({start, total, OneLine(TrackTitle(mark.SourcePath))});
     }
     for (std::size_t i = 0; i + 1 < chapters.size(); ++i)
@@ -117,12 +107,7 @@ QByteArray FfMetadata(const std::vector<TChapter>& chapters)
 
 void SaveFfMetadata(const std::vector<TChapter>& chapters, const QString& path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw CreateFileError(path, file.errorString());
-    file.write(FfMetadata(chapters));
-    if (!file.commit())
-        throw CreateFileError(path, file.errorString());
+    SaveBytes(FfMetadata(chapters), path);
 }
 
 } // namespace medlark

@@ -1,6 +1,7 @@
 #include "outputs/MedleyVideo.h"
 
 #include "model/Error.h"
+#include "outputs/TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,14 +48,6 @@ QFont VideoFont(int pixels, bool bold)
     font.setBold(bold);
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
-}
-
-QString OneLine(QString text)
-{
-    for (QChar& c : text)
-        if (c == u'\r' || c == u'\n' || c == u'\t')
-            c = u' ';
-    return text;
 }
 
 // Up to maxLines lines of text wrapped to width; the last one elided when the
@@ -260,6 +253,16 @@ QString WriteVideoPictures(const QString& folder, const TVideoPainter& painter, 
     const QDir dir(folder);
     QByteArray list("ffconcat version 1.0\n");
     QString last;
+    // The durations in microseconds add up to each change's frame time.
+    auto add = [&](const QString& name, int highlighted, std::int64_t from, std::int64_t to) {
+        QSaveFile file(dir.filePath(name));
+        // Fast compression: the pictures are read once, and are large.
+        if (!file.open(QIODevice::WriteOnly) || !painter.Picture(highlighted).save(&file, "PNG", 80) || !file.commit())
+            throw CreateFileError(dir.filePath(name), file.errorString());
+        const auto micros = [](std::int64_t frame) { return frame * 1000000 / kVideoFps; };
+        list += "file " + name.toLatin1() + "\nduration " + QByteArray::number(micros(to) - micros(from)) + "us\n";
+        last = name;
+    };
     const auto count = static_cast<int>(plan.FirstFrames.size());
     for (int i = 0; i < count; ++i) {
         const std::int64_t from = plan.FirstFrames[i];
@@ -268,31 +271,14 @@ QString WriteVideoPictures(const QString& folder, const TVideoPainter& painter, 
             continue;   // no frame of its own
         if (stop && stop())
             return {};
-        const QString name = QString::asprintf("picture_%04d.png", i + 1);
-        QSaveFile file(dir.filePath(name));
-        // Fast compression: the pictures are read once, and are large.
-        if (!file.open(QIODevice::WriteOnly) || !painter.Picture(i).save(&file, "PNG", 80) || !file.commit())
-            throw CreateFileError(dir.filePath(name), file.errorString());
-        // The durations in microseconds add up to each change's frame time.
-        const auto micros = [](std::int64_t frame) { return frame * 1000000 / kVideoFps; };
-        list += "file " + name.toLatin1() + "\nduration " + QByteArray::number(micros(to) - micros(from)) + "us\n";
-        last = name;
+        add(QString::asprintf("picture_%04d.png", i + 1), i, from, to);
     }
-    if (last.isEmpty()) {
-        // Nothing placed: one picture with nothing highlighted.
-        const QString name = u"picture_0000.png"_s;
-        if (!painter.Picture(-1).save(dir.filePath(name), "PNG", 80))
-            throw CreateFileError(dir.filePath(name), QString());
-        list += "file " + name.toLatin1() + "\nduration "
-              + QByteArray::number(plan.TotalFrames * 1000000 / kVideoFps) + "us\n";
-        last = name;
-    }
+    if (last.isEmpty())
+        add(u"picture_0000.png"_s, -1, 0, plan.TotalFrames);   // nothing placed: nothing highlighted
     // The last picture once more, so that its duration is kept to the end.
     list += "file " + last.toLatin1() + "\n";
     const QString listPath = dir.filePath(u"pictures.ffconcat"_s);
-    QSaveFile file(listPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(list) != list.size() || !file.commit())
-        throw CreateFileError(listPath, file.errorString());
+    SaveBytes(list, listPath);
     return listPath;
 }
 

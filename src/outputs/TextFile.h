@@ -10,4 +10,11 @@ namespace medlark {
 // Raises the file-creation error when the file cannot be written.
 void SaveUtf8Lines(const QStringList& lines, const QString& path);
 
+// Replaces path with bytes as they are, atomically; raises the file-creation
+// error when the file cannot be written.
+void SaveBytes(const QByteArray& bytes, const QString& path);
+
+// A title on one line: line breaks and tabs become blanks.
+QString OneLine(QString text);
+
 } // namespace medlark
