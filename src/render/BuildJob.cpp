@@ -282,7 +282,7 @@ private:
         file.Flush();
         FinishWav(file);
         const std::int64_t medleyBytes = file.Length() - kWavHeaderBytes;
-        file.Commit();   // complete, also after a stop: it takes the name now
+        file.Commit();   // complete, also after a stop: it takes the name now, closed
         Stopping();      // a stop asked for meanwhile encodes and publishes nothing
 
         const QString folder = html_->BuildDirectory();
@@ -294,7 +294,6 @@ private:
             // The chapters for the compressed copy, written before it is made.
             const QString metadataPath = InFolderWithExtension(folder, options_.OutputPath, u".ffmetadata"_s);
             SaveFfMetadata(chapters, metadataPath);
-            file.Close();
             const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
             encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
                           TitleVariable(TrackTitle(options_.OutputPath)) + u"\r\nCHAPTERS="_s
@@ -316,11 +315,9 @@ private:
             if (const QStringList breaks = ChapterRuleBreaks(chapters); !breaks.isEmpty())
                 notes_ << u"チャプターが動画サイトの規則に合いません:"_s << PrefixEach(breaks, u"・"_s);
         }
-        if (video_ && !stopped_) {
-            file.Close();
+        if (video_ && !stopped_)
             MakeVideo(chapters, static_cast<double>(medleyBytes / static_cast<long double>(kPcmBytesPerSecond)),
                       folder);
-        }
     }
 
     static QStringList PrefixEach(QStringList lines, const QString& prefix)
