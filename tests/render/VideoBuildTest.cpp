@@ -33,19 +33,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Stops the build once ffmpeg has begun writing the video's pictures in the
-// work folders under `temp`.
-class StopWhenVideoStarts final : public TBuildUser {
+// Answers no prompt with a yes; with a work-folder parent, stops the build
+// once ffmpeg has begun writing the video's pictures in a work folder there.
+class QuietUser final : public TBuildUser {
 public:
-    explicit StopWhenVideoStarts(QString temp) : temp_(std::move(temp)) {}
+    explicit QuietUser(QString temp = {}) : temp_(std::move(temp)) {}
     TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::No; }
     TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::No; }
     TAnswer AskOverwrite(const QString&) override { return TAnswer::Cancel; }
     void Send(unsigned, int, int) override {}
     bool StopRequested() override
     {
-        for (const QString& work : QDir(temp_).entryList({u"medlark-video-*"_s}, QDir::Dirs))
-            stopped_ = stopped_ || QFileInfo(temp_ + u'/' + work + u"/pictures.mp4"_s).size() > 0;
+        if (!temp_.isEmpty())
+            for (const QString& work : QDir(temp_).entryList({u"medlark-video-*"_s}, QDir::Dirs))
+                stopped_ = stopped_ || QFileInfo(temp_ + u'/' + work + u"/pictures.mp4"_s).size() > 0;
         return stopped_;
     }
     bool Stopped() const { return stopped_; }
@@ -53,14 +54,6 @@ public:
 private:
     QString temp_;
     bool stopped_ = false;
-};
-
-class QuietUser final : public TBuildUser {
-public:
-    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::No; }
-    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::No; }
-    TAnswer AskOverwrite(const QString&) override { return TAnswer::Cancel; }
-    void Send(unsigned, int, int) override {}
 };
 
 QByteArray Run(const QString& program, const QStringList& args)
@@ -260,7 +253,7 @@ TEST(VideoBuild, Mp3ChaptersStopAndUnreadableCover)
     ASSERT_TRUE(QDir().mkpath(temp));
     const QByteArray tempBefore = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(temp));
-    StopWhenVideoStarts stopper(temp);
+    QuietUser stopper(temp);
     outcome = RunBuildJob(options, list, stopper);
     if (tempBefore.isNull())
         qunsetenv("TMPDIR");
