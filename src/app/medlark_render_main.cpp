@@ -4,17 +4,17 @@
 // Exit status: 0 done, 3 stopped at a prompt, 4 the audio is done but some
 // compressed copies failed, 1 error or failed check, 2 bad usage.
 
+#include "build/BuildCheck.h"
+#include "build/BuildJob.h"
 #include "encode/EncoderDefinitions.h"
 #include "model/Error.h"
 #include "model/NumberText.h"
 #include "model/ProjectFile.h"
 #include "model/Settings.h"
 #include "model/TrackList.h"
-#include "render/BuildCheck.h"
-#include "render/BuildJob.h"
+#include "video/PictureApplication.h"
 
 #include <QCommandLineParser>
-#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -145,7 +145,7 @@ TAnswer AnswerOption(const QCommandLineParser& parser, const QString& name, cons
     throw Usage{u"--%1: one of %2 is needed, not \"%3\""_s.arg(name, words.join(u", "_s), parser.value(name))};
 }
 
-int Run(QGuiApplication& app)
+int Run(const QCoreApplication& app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -335,13 +335,11 @@ void QuietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const
 int main(int argc, char* argv[])
 {
     qInstallMessageHandler(QuietPlatformNotes);
-    // No window is ever shown; the video's pictures are drawn offscreen.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = NewPictureApplication(argc, argv);
     QCoreApplication::setApplicationName(u"medlark-render"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(MEDLARK_VERSION));
     try {
-        return Run(app);
+        return Run(*app);
     } catch (const Usage& usage) {
         Print(stderr, u"medlark-render: "_s + usage.message + u"\nTry 'medlark-render --help'.\n"_s);
         return kExitUsage;

@@ -3,7 +3,7 @@
 #include "encode/EncoderDefinitions.h"
 #include "model/Error.h"
 #include "model/ProjectFile.h"
-#include "render/BuildCheck.h"
+#include "build/BuildCheck.h"
 #include "render/Mixing.h"
 #include "support/KDrop.h"
 #include "support/KThdCmp.h"

@@ -5,7 +5,7 @@
 #include "model/BuildMode.h"
 #include "model/Settings.h"
 #include "model/TrackList.h"
-#include "render/BuildJob.h"
+#include "build/BuildJob.h"
 
 #include <QWidget>
 

@@ -4,7 +4,7 @@
 #include "render/MedleyPreview.h"
 
 #include "model/TrackList.h"
-#include "render/BuildJob.h"
+#include "build/BuildJob.h"
 #include "render/WavOutput.h"
 
 #include "Fixtures.h"

@@ -4,7 +4,7 @@
 
 #include "ui/InOutEditor.h"
 #include "ui/JoinPreview.h"
-#include "render/BuildJob.h"
+#include "build/BuildJob.h"
 #include "render/MedleyPreview.h"
 #include "render/WavOutput.h"
 

@@ -5,8 +5,8 @@
 #include "model/TimeText.h"
 #include "model/TrackList.h"
 #include "outputs/Chapters.h"
-#include "outputs/MedleyVideo.h"
-#include "render/BuildJob.h"
+#include "video/VideoPainter.h"
+#include "build/BuildJob.h"
 #include "render/PcmBlock.h"
 #include "render/WavOutput.h"
 

@@ -1,4 +1,4 @@
-#include "render/BuildJob.h"
+#include "build/BuildJob.h"
 
 #include "encode/CommandLine.h"
 #include "encode/EncoderDefinitions.h"
@@ -8,7 +8,7 @@
 #include "model/TrackList.h"
 #include "outputs/Chapters.h"
 #include "outputs/HtmlBuilder.h"
-#include "outputs/MedleyVideo.h"
+#include "video/MedleyVideo.h"
 #include "outputs/TextFile.h"
 #include "outputs/TrackMarks.h"
 #include "render/DecodeAhead.h"
@@ -332,30 +332,25 @@ private:
     {
         const QString title = TrackTitle(options_.OutputPath);
         const QString dest = InFolderWithExtension(folder, options_.OutputPath, u".mp4"_s);
-        QImage cover;
-        if (!options_.CoverImage.isEmpty()) {
-            QString problem;
-            cover = LoadCover(options_.CoverImage, problem);
-            if (cover.isNull())
-                notes_ << u"カバー画像 \""_s + QFileInfo(options_.CoverImage).fileName() + u"\" を読み込めません ("_s
-                              + problem + u")。動画にはタイトルのパネルを使いました。"_s;
-        }
+        const TVideoPictures pictures(title, chapters, options_.CoverImage);
+        if (!pictures.CoverProblem().isEmpty())
+            notes_ << u"カバー画像 \""_s + QFileInfo(options_.CoverImage).fileName() + u"\" を読み込めません ("_s
+                          + pictures.CoverProblem() + u")。動画にはタイトルのパネルを使いました。"_s;
         const QString ffmpeg = QStandardPaths::findExecutable(u"ffmpeg"_s);
         if (ffmpeg.isEmpty()) {
             failedCopies_.push_back({dest, u"ffmpeg が見つかりません (PATH にありません)。"_s});
             return;
         }
         // Pictures that cannot be written fail the video alone, like a copy.
-        pictures_.emplace(QDir::tempPath() + u"/medlark-video-XXXXXX"_s);
-        if (!pictures_->isValid()) {
-            failedCopies_.push_back({dest, CreateFileError(pictures_->path(), pictures_->errorString()).Message()});
+        videoWork_.emplace(QDir::tempPath() + u"/medlark-video-XXXXXX"_s);
+        if (!videoWork_->isValid()) {
+            failedCopies_.push_back({dest, CreateFileError(videoWork_->path(), videoWork_->errorString()).Message()});
             return;
         }
         const TVideoPlan plan = PlanVideo(chapters, seconds);
-        const TVideoPainter painter(title, chapters, cover);
         QString list;
         try {
-            list = WriteVideoPictures(pictures_->path(), painter, plan, [this] { return Stopping(); });
+            list = pictures.Write(videoWork_->path(), plan, [this] { return Stopping(); });
         } catch (const Error& e) {
             failedCopies_.push_back({dest, e.Message()});
             return;
@@ -364,7 +359,7 @@ private:
             return;   // stopped while drawing
         const QString partial = dest + u".part"_s;
         const TVideoCommands commands =
-            VideoCommands(ffmpeg, list, options_.OutputPath, title, plan, pictures_->path(), partial);
+            VideoCommands(ffmpeg, list, options_.OutputPath, title, plan, videoWork_->path(), partial);
         encoder_->AddTool(commands.Together, commands.Join, partial, dest);
     }
 
@@ -447,9 +442,9 @@ private:
     TBookmarkText bookmark_;
     TTrackMapJson json_;
     std::optional<OutputFile> medley_;
-    // The video's pictures: declared before the encode queue, which reads
-    // them, so that they outlive it.
-    std::optional<QTemporaryDir> pictures_;
+    // The video's work folder (its pictures): declared before the encode
+    // queue, which reads them, so that they outlive it.
+    std::optional<QTemporaryDir> videoWork_;
     std::unique_ptr<TPushEncoder> encoder_;
     std::unique_ptr<THTMLBuilder> html_;
     QString encoderExe_;

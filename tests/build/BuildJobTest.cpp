@@ -1,9 +1,9 @@
-#include "render/BuildJob.h"
+#include "build/BuildJob.h"
 
 #include "Fixtures.h"
 #include "model/TimeText.h"
 #include "model/TrackList.h"
-#include "render/BuildCheck.h"
+#include "build/BuildCheck.h"
 #include "render/Mixing.h"
 #include "render/SourceStream.h"
 #include "render/WavOutput.h"

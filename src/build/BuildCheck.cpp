@@ -1,4 +1,4 @@
-#include "render/BuildCheck.h"
+#include "build/BuildCheck.h"
 
 #include "model/NumberText.h"
 #include "model/TrackList.h"

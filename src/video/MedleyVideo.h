@@ -1,21 +1,21 @@
 #pragma once
-// The medley video's pictures and the ffmpeg command that makes the video: the
-// cover (or a panel with the title), the medley's title and its numbered track
-// list with the track being heard highlighted, and a thin progress line.
-// Each distinct picture is drawn once; ffmpeg holds it for its frames, moves
-// the progress line and adds the medley's sound.
+// The medley video: which picture shows when, the pictures themselves and the
+// ffmpeg commands that make the MP4. Each distinct picture (the cover or a
+// panel with the title, the medley's title and its numbered track list with
+// the track being heard highlighted) is drawn once; ffmpeg holds it for its
+// frames, moves the progress line and adds the medley's sound.
 //
-// Drawing text needs a QGuiApplication (the offscreen platform will do).
+// Nothing here needs more than QtCore from its caller; drawing the pictures
+// needs a QGuiApplication (see PictureApplication.h).
 
 #include "outputs/Chapters.h"
 
-#include <QImage>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace medlark {
@@ -39,36 +39,29 @@ struct TVideoPlan final {
 
 TVideoPlan PlanVideo(const std::vector<TChapter>& chapters, double medleySeconds);
 
-// The cover image, turned as its file says; a null image and the reason when
-// the file cannot be read as an image.
-QImage LoadCover(const QString& path, QString& problem);
+class TVideoPainter;
 
-class TVideoPainter final {
+// The video's pictures of one medley. The cover is read at once: when it cannot
+// be read, CoverProblem() says why and the pictures show a panel with the title.
+class TVideoPictures final {
 public:
-    TVideoPainter(const QString& title, const std::vector<TChapter>& chapters, const QImage& cover);
+    TVideoPictures(const QString& title, const std::vector<TChapter>& chapters, const QString& coverPath);
+    ~TVideoPictures();
+    TVideoPictures(const TVideoPictures&) = delete;
+    TVideoPictures& operator=(const TVideoPictures&) = delete;
 
-    // The picture with chapter `highlighted` highlighted (none for -1).
-    QImage Picture(int highlighted) const;
+    const QString& CoverProblem() const { return coverProblem_; }
 
-    // The first track row shown while `highlighted` is: long lists scroll so
-    // that the highlighted track stays in view.
-    int FirstVisibleRow(int highlighted) const;
-    static int VisibleRows();
-    // Where the k-th row shown lies in the picture.
-    static QRect RowRect(int shownRow);
+    // Writes a PNG per picture that gets frames, and the ffconcat list that
+    // holds each for its frames, into folder; returns the list's path. Returns
+    // an empty path when stop() says so between two pictures. Raises the
+    // file-creation error when a file cannot be written.
+    QString Write(const QString& folder, const TVideoPlan& plan, const std::function<bool()>& stop) const;
 
 private:
-    QString title_;
-    std::vector<TChapter> chapters_;
-    QImage cover_;
+    QString coverProblem_;
+    std::unique_ptr<TVideoPainter> painter_;
 };
-
-// Writes a PNG per picture that gets frames, and the ffconcat list that holds
-// each for its frames, into folder; returns the list's path. Returns an empty
-// path when stop() says so between two pictures. Raises the file-creation
-// error when a file cannot be written.
-QString WriteVideoPictures(const QString& folder, const TVideoPainter& painter, const TVideoPlan& plan,
-                           const std::function<bool()>& stop);
 
 // The ffmpeg command lines (program first) that make the MP4 at dest from the
 // pictures' list and the medley WAV: the pictures (H.264 1920x1080 30 fps
