@@ -48,11 +48,11 @@ namespace {
 std::int64_t SegmentFrames(const QString& path, double start, double end)
 {
     const double duration = SourceLength(path);
-    const long double target = std::trunc((static_cast<long double>(end) - start) * kPcmRate);
-    if (duration < 0 || !(target > 0))
+    const std::int64_t target = FrameOfSeconds(end - start);   // as the build's decoding counts them
+    if (duration < 0 || target == 0)
         return 0;
     if (start >= 0 && start + 1.0 < duration && end + 1.0 < duration)
-        return static_cast<std::int64_t>(std::min(target, 1e15L));
+        return target;
     SourceStream source = OpenSourceStream(path);
     std::int64_t frames = 0;
     DecodeSegmentTo(source, start, end, [&](const std::int16_t*, std::int64_t n) {

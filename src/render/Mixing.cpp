@@ -109,8 +109,7 @@ TCrossfade SetCrossfadeTime(double seconds)
 {
     TCrossfade c;
     c.Time = seconds;
-    const long double frames = std::trunc(static_cast<long double>(seconds) * kPcmRate);
-    c.Bytes = frames > 0 ? static_cast<std::int64_t>(std::min(frames, 1e15L)) * kPcmFrameBytes : 0;
+    c.Bytes = FrameOfSeconds(seconds) * kPcmFrameBytes;
     return c;
 }
 

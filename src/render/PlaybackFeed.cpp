@@ -6,18 +6,11 @@
 
 namespace medlark {
 
-std::int64_t FrameOfSeconds(double seconds)
-{
-    if (!(seconds > 0.0))
-        return 0;
-    const long double frames = std::trunc(static_cast<long double>(seconds) * kPcmRate);
-    return frames >= 9.0e18L ? INT64_MAX : static_cast<std::int64_t>(frames);
-}
-
 double SecondsOfFrame(std::int64_t frame)
 {
     if (frame <= 0)
         return 0.0;
+    frame = std::min(frame, kMaxPcmFrames);
     double t = static_cast<double>(static_cast<long double>(frame) / kPcmRate);
     // The quotient is rounded; step to the smallest double on the frame.
     while (FrameOfSeconds(t) < frame)

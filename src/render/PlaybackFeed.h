@@ -16,10 +16,8 @@
 
 namespace medlark {
 
-// Positions of the PCM block format as frames and as seconds. A frame is
-// Trunc(seconds x 44100) in extended precision, and SecondsOfFrame gives the
-// smallest double that maps back to the same frame, so the two round-trip.
-std::int64_t FrameOfSeconds(double seconds);   // negative and NaN give 0
+// The time of a frame: the smallest double that FrameOfSeconds maps back to
+// the same frame, so the two round-trip.
 double SecondsOfFrame(std::int64_t frame);
 
 class TPcmProgram {

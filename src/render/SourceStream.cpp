@@ -364,10 +364,7 @@ std::int64_t SourceStream::Impl::Decode(double start, double end, const PcmSink&
         return 0;
     const auto inFrame = static_cast<std::int64_t>(inFrameExact);
 
-    const double length = end - start;
-    const long double targetExact = std::trunc(static_cast<long double>(length) * kPcmRate);
-    const std::int64_t target =
-        targetExact > 0 ? static_cast<std::int64_t>(std::min(targetExact, kMaxFrames)) : 0;
+    const std::int64_t target = FrameOfSeconds(end - start);
 
     // Sources at other rates are fed to the resampler a little early; its output
     // before the in point is dropped.
@@ -507,8 +504,7 @@ std::int64_t DecodeSegment(SourceStream& source, PcmBlock& dest, double start, d
 {
     if (!source)
         return -1;
-    const long double length = std::trunc((static_cast<long double>(end) - start) * kPcmRate);
-    if (length > 0 && length < (1LL << 30))
+    if (const std::int64_t length = FrameOfSeconds(end - start); length < (1LL << 30))
         dest.reserve(dest.size() + static_cast<size_t>(length) * kPcmChannels);
     return source.impl_->Decode(start, end, [&dest](const std::int16_t* samples, std::int64_t frames) {
         dest.insert(dest.end(), samples, samples + frames * kPcmChannels);
