@@ -296,14 +296,15 @@ private:
             SaveFfMetadata(chapters, metadataPath);
             const QString dest = InFolderWithExtension(folder, options_.OutputPath, extension_);
             encoder_->Add(options_.OutputPath, dest, encoderExe_, quality_,
-                          TitleVariable(TrackTitle(options_.OutputPath)) + u"\r\nCHAPTERS="_s
-                              + QuoteArgument(metadataPath));
+                          {{u"TITLE"_s, QuotedTitle(TrackTitle(options_.OutputPath))},
+                           {u"CHAPTERS"_s, QuoteArgument(metadataPath)}});
             // The block names the medley and carries the track map itself, so
             // that the page lists the tracks when opened as a file too.
             if (options_.WriteHtml)
                 html_->Write(TrackTitle(options_.OutputPath), dest,
-                             u"OFFSET="_s + FormatNumber(options_.CrossfadeTime) + u"\r\nJSON="_s + jsonReference
-                                 + u"\r\nTRACKS="_s + json_.Lines().join(QString()));
+                             {{u"OFFSET"_s, FormatNumber(options_.CrossfadeTime)},
+                              {u"JSON"_s, jsonReference},
+                              {u"TRACKS"_s, json_.Lines().join(QString())}});
         }
         if (options_.WriteBookmark)
             bookmark_.SaveToFile(InFolderWithExtension(folder, options_.OutputPath, u".txt"_s));
@@ -399,9 +400,9 @@ private:
                 const QString title = TrackTitle(list_.At(i).SourcePath);
                 const QString dest = html_->BuildDirectory() + QString::asprintf("Track_%.02d", i + 1) + extension_;
                 // The title between quotes, its own quotes doubled, so that it stays one argument.
-                encoder_->Add(destination, dest, encoderExe_, quality_, TitleVariable(title));
+                encoder_->Add(destination, dest, encoderExe_, quality_, {{u"TITLE"_s, QuotedTitle(title)}});
                 if (options_.WriteHtml)
-                    html_->Write(title, dest, QString());
+                    html_->Write(title, dest, {});
             }
             user_.Send(kMsgProgress, i, list_.Count() - 1);
         }

@@ -1,7 +1,5 @@
 #include "encode/CommandLine.h"
 
-#include "model/IniText.h"
-
 namespace medlark {
 
 using namespace Qt::StringLiterals;
@@ -13,7 +11,7 @@ QString QuoteArgument(const QString& text)
     return u'"' + quoted + u'"';
 }
 
-QString ExpandPlaceholders(const QString& text, const QStringList& values)
+QString ExpandPlaceholders(const QString& text, const TVariables& values)
 {
     QString result;
     QString name;
@@ -27,12 +25,7 @@ QString ExpandPlaceholders(const QString& text, const QStringList& values)
                 result += c;
             }
         } else if (c == u'>') {
-            for (const QString& line : values) {
-                if (line.contains(u'=') && TIniText::NameOf(line).compare(name, Qt::CaseInsensitive) == 0) {
-                    result += TIniText::ValueOf(line);
-                    break;
-                }
-            }
+            result += values.Value(name);
             reading = false;
         } else {
             name += c;
@@ -41,22 +34,11 @@ QString ExpandPlaceholders(const QString& text, const QStringList& values)
     return result;
 }
 
-void SetValue(QStringList& values, const QString& name, const QString& value)
-{
-    for (QString& line : values) {
-        if (line.contains(u'=') && TIniText::NameOf(line).compare(name, Qt::CaseInsensitive) == 0) {
-            line = name + u'=' + value;
-            return;
-        }
-    }
-    values << name + u'=' + value;
-}
-
-QString TitleVariable(const QString& title)
+QString QuotedTitle(const QString& title)
 {
     QString oneLine = title;
     oneLine.replace(u'\r', u' ').replace(u'\n', u' ');
-    return u"TITLE="_s + QuoteArgument(oneLine);
+    return QuoteArgument(oneLine);
 }
 
 QStringList SplitCommandLine(const QString& commandLine)

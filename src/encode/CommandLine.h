@@ -2,6 +2,8 @@
 // Encoder command lines, written as on Windows: blanks separate arguments,
 // double quotes group, and a doubled double quote inside quotes is one quote.
 
+#include "model/Variables.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,17 +12,13 @@ namespace medlark {
 // "text" with every double quote in it doubled.
 QString QuoteArgument(const QString& text);
 
-// Replaces every <NAME> by the value of the first line NAME=value of values
-// (names without regard to case; empty when none). One pass, no escape; an
-// unterminated "<" drops the rest.
-QString ExpandPlaceholders(const QString& text, const QStringList& values);
+// Replaces every <NAME> by its value (names without regard to case; empty
+// when there is none). One pass, no escape; an unterminated "<" drops the rest.
+QString ExpandPlaceholders(const QString& text, const TVariables& values);
 
-// Sets NAME=value in place of the first line of that name, or appends it.
-void SetValue(QStringList& values, const QString& name, const QString& value);
-
-// "TITLE=" and the title between quotes, its quotes doubled. Line breaks, which
-// would end the line, become blanks.
-QString TitleVariable(const QString& title);
+// The value of TITLE: the title between quotes, its quotes doubled and its
+// line breaks blanks, so that it stays one argument on one line.
+QString QuotedTitle(const QString& title);
 
 // Splits a command line into the program and its arguments.
 QStringList SplitCommandLine(const QString& commandLine);

@@ -28,15 +28,6 @@ namespace {
 
 constexpr int kPollMs = 100;
 
-QStringList SplitLines(const QString& text)
-{
-    QStringList lines;
-    for (const QString& line : QString(text).replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n').split(u'\n'))
-        if (!line.isEmpty())
-            lines << line;
-    return lines;
-}
-
 // Starts argv[0] with argv in a process group of its own, with no input, its
 // output discarded and its error output into errorFile. Returns the process
 // id, or -1 (with errno) when it cannot be started.
@@ -127,7 +118,7 @@ TPushEncoder::~TPushEncoder()
 }
 
 void TPushEncoder::Add(const QString& source, const QString& dest, const QString& encoder, const QString& quality,
-                       const QString& variables)
+                       const TVariables& variables)
 {
     std::lock_guard guard(lock_);
     FQueue.push_back({source, dest, encoder, quality, true, variables, {}, {}, {}});
@@ -137,7 +128,7 @@ void TPushEncoder::AddTool(const std::vector<QStringList>& together, const QStri
                            const QString& dest)
 {
     std::lock_guard guard(lock_);
-    FQueue.push_back({QString(), dest, QString(), QString(), true, QString(), together, command, partial});
+    FQueue.push_back({QString(), dest, QString(), QString(), true, TVariables(), together, command, partial});
 }
 
 int TPushEncoder::QueueCount() const
@@ -169,9 +160,9 @@ QString TPushEncoder::CommandLineOf(const TQueueInfo& job) const
     if (program.contains(u' ') || program.contains(u'\t') || program.contains(u'"'))
         program = QuoteArgument(program);
     const QString command = program + u' ' + FDefines.GetParam(job.Encoder, job.Quality);
-    QStringList values = SplitLines(job.Variables);
-    SetValue(values, u"INPUT"_s, QuoteArgument(job.Source));
-    SetValue(values, u"OUTPUT"_s, QuoteArgument(job.Dest));
+    TVariables values = job.Variables;
+    values.Set(u"INPUT"_s, QuoteArgument(job.Source));
+    values.Set(u"OUTPUT"_s, QuoteArgument(job.Dest));
     return ExpandPlaceholders(command, values);
 }
 

@@ -5,6 +5,7 @@
 // error output kept for the report.
 
 #include "encode/EncoderDefinitions.h"
+#include "model/Variables.h"
 
 #include <QString>
 
@@ -23,7 +24,7 @@ struct TQueueInfo final {
     QString Encoder;      // executable name as listed in ENCODERS
     QString Quality;      // LO, MD or HI
     bool GenericFlag = false;
-    QString Variables;    // NAME=value lines for the parameter template
+    TVariables Variables; // for the parameter template, beside INPUT and OUTPUT
     // A tool job instead: the Together command lines (program first) run side
     // by side, then Program, which writes Partial; Partial becomes Dest only
     // when every step succeeded.
@@ -48,7 +49,7 @@ public:
     ~TPushEncoder();
 
     void Add(const QString& source, const QString& dest, const QString& encoder, const QString& quality,
-             const QString& variables);
+             const TVariables& variables);
     // A job that runs a tool (ffmpeg) directly: the together commands at once,
     // then command, which writes partial; partial is renamed to dest when every
     // step succeeded and removed otherwise.

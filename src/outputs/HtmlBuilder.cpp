@@ -64,10 +64,8 @@ THTMLBuilder::THTMLBuilder(const QString& baseDir, const QString& buildDir, TCro
     FHTML = TemplateLines(FBaseDir + u"header.html"_s);
 }
 
-void THTMLBuilder::Write(const QString& title, const QString& soundFileName, const QString& vars)
+void THTMLBuilder::Write(const QString& title, const QString& soundFileName, const TVariables& vars)
 {
-    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
-    const QStringList varLines = vars.split(breaks, Qt::SkipEmptyParts);
     const QString templateName = FRunMode == cfmSingle ? u"single.html"_s : u"mixed.html"_s;
     QString block;
     for (const QString& line : TemplateLines(FBaseDir + templateName))
@@ -78,12 +76,8 @@ void THTMLBuilder::Write(const QString& title, const QString& soundFileName, con
     block.replace(u"<!--IDENT-->"_s, ident);
     block.replace(u"<!--FILE-->"_s, HtmlEscape(file));
     block.replace(u"<!--TITLE-->"_s, HtmlEscape(title));
-    for (const QString& line : varLines) {
-        const qsizetype eq = line.indexOf(u'=');
-        const QString name = eq < 0 ? line : line.left(eq);
-        const QString value = eq < 0 ? QString() : line.mid(eq + 1);
+    for (const auto& [name, value] : vars.Items())
         block.replace(u"<!--"_s + name + u"-->"_s, HtmlEscape(value));
-    }
     FHTML << block;
 }
 

@@ -6,10 +6,11 @@
 //
 // Block placeholders, replaced in this order: <!--IDENT--> (snd01, snd02 …),
 // <!--FILE--> (the sound file relative to the publish folder), <!--TITLE-->,
-// then <!--NAME--> for every NAME=value line of Vars. Every inserted value is
+// then <!--NAME--> for every one of vars. Every inserted value is
 // HTML-escaped, so no file name can bring markup or script into the page.
 
 #include "model/BuildMode.h"
+#include "model/Variables.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,7 +23,7 @@ public:
     // file-open error.
     THTMLBuilder(const QString& baseDir, const QString& buildDir, TCrossFadeMode mode);
 
-    void Write(const QString& title, const QString& soundFileName, const QString& vars);
+    void Write(const QString& title, const QString& soundFileName, const TVariables& vars);
     // Appends the footer, saves the page as BuildDirectory() + htmlFileName and
     // copies the assets that are not there yet.
     void Publish(const QString& htmlFileName);

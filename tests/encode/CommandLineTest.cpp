@@ -14,10 +14,12 @@ using namespace Qt::StringLiterals;
 
 TEST(CommandLine, PlaceholdersExpandInOnePass)
 {
-    QStringList values{u"TITLE=\"My \"\"Best\"\" Song\""_s, u"input=ignored"_s};
-    SetValue(values, u"INPUT"_s, QuoteArgument(u"/a b/x.wav"_s));
-    SetValue(values, u"OUTPUT"_s, QuoteArgument(u"/p/x.m4a"_s));
-    EXPECT_EQ(values[1], u"INPUT=\"/a b/x.wav\"");   // the job's source replaces the given line
+    TVariables values{{u"TITLE"_s, QuotedTitle(u"My \"Best\" Song"_s)}, {u"input"_s, u"ignored"_s}};
+    values.Set(u"INPUT"_s, QuoteArgument(u"/a b/x.wav"_s));
+    values.Set(u"OUTPUT"_s, QuoteArgument(u"/p/x.m4a"_s));
+    // The job's source replaces the value given under that name, whatever its case.
+    ASSERT_EQ(values.Items().size(), 3u);
+    EXPECT_EQ(values.Value(u"Input"_s), u"\"/a b/x.wav\"");
     EXPECT_EQ(ExpandPlaceholders(u"./addon/q.exe <INPUT> <OUTPUT>"_s, values),
               u"./addon/q.exe \"/a b/x.wav\" \"/p/x.m4a\"");
     EXPECT_EQ(ExpandPlaceholders(u"-t <title> <output>"_s, values), u"-t \"My \"\"Best\"\" Song\" \"/p/x.m4a\"");
@@ -26,8 +28,11 @@ TEST(CommandLine, PlaceholdersExpandInOnePass)
     EXPECT_EQ(ExpandPlaceholders(u"<<INPUT>"_s, values), u"");              // "<" belongs to the name
     EXPECT_EQ(ExpandPlaceholders(u"no placeholders > here"_s, values), u"no placeholders > here");
     // A value is inserted as it is, never expanded again.
-    QStringList tricky{u"TITLE=<INPUT>"_s, u"INPUT=secret"_s};
+    const TVariables tricky{{u"TITLE"_s, u"<INPUT>"_s}, {u"INPUT"_s, u"secret"_s}};
     EXPECT_EQ(ExpandPlaceholders(u"<TITLE>"_s, tricky), u"<INPUT>");
+    // A value holding "=" or a line break stays whole.
+    const TVariables whole{{u"CHAPTERS"_s, QuoteArgument(u"/m/a=b\nc.ffmetadata"_s)}};
+    EXPECT_EQ(ExpandPlaceholders(u"x <CHAPTERS>"_s, whole), u"x \"/m/a=b\nc.ffmetadata\"");
 }
 
 TEST(CommandLine, SplitFollowsTheQuotingItWasWrittenWith)
@@ -37,7 +42,7 @@ TEST(CommandLine, SplitFollowsTheQuotingItWasWrittenWith)
               (QStringList{u"prog"_s, u"a b"_s, u""_s, u"xy z"_s}));
     EXPECT_EQ(SplitCommandLine(u"prog \"say \"\"hi\"\"\""_s), (QStringList{u"prog"_s, u"say \"hi\""_s}));
     EXPECT_TRUE(SplitCommandLine(u"   "_s).isEmpty());
-    EXPECT_EQ(TitleVariable(u"a \"b\"\r\nc"_s), u"TITLE=\"a \"\"b\"\"  c\"");
+    EXPECT_EQ(QuotedTitle(u"a \"b\"\r\nc"_s), u"\"a \"\"b\"\"  c\"");
 
     // Whatever a title or path holds, quoting and splitting give it back whole.
     for (const QString& hostile : {u"My \"Best\" Song"_s, u"$(touch x); rm -rf / &"_s, u"back\\slash\\"_s,

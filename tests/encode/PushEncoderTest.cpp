@@ -91,7 +91,7 @@ TEST_F(AddonFolderFixture, JobsRunInOrderWithEveryValueAsOneArgument)
     const QString title = u"My \"Best\" <script> $(touch x) back\\slash 'q' & end"_s;
     for (int i = 1; i <= 3; ++i)
         queue.Add(dir_.filePath(QString::asprintf("in %d.wav", i)), dir_.filePath(QString::asprintf("out %d.rec", i)),
-                  u"rec.sh"_s, u"MD"_s, u"TITLE="_s + QuoteArgument(title) + u"\r\nINPUT=overridden"_s);
+                  u"rec.sh"_s, u"MD"_s, {{u"TITLE"_s, QuoteArgument(title)}, {u"INPUT"_s, u"overridden"_s}});
     EXPECT_EQ(queue.QueueCount(), 3);
     ASSERT_TRUE(WaitFor([&] { return queue.QueueCount() == 0; }, 10000));
     for (int i = 1; i <= 3; ++i) {
@@ -107,8 +107,8 @@ TEST_F(AddonFolderFixture, JobsRunInOrderWithEveryValueAsOneArgument)
 TEST_F(AddonFolderFixture, AnEncoderThatCannotStartIsSkipped)
 {
     TPushEncoder queue(addon_, u"encoder.inf"_s);
-    queue.Add(dir_.filePath(u"a.wav"_s), dir_.filePath(u"a.out"_s), u"missing.sh"_s, u"MD"_s, QString());
-    queue.Add(dir_.filePath(u"b.wav"_s), dir_.filePath(u"b.rec"_s), u"rec.sh"_s, u"MD"_s, QString());
+    queue.Add(dir_.filePath(u"a.wav"_s), dir_.filePath(u"a.out"_s), u"missing.sh"_s, u"MD"_s, {});
+    queue.Add(dir_.filePath(u"b.wav"_s), dir_.filePath(u"b.rec"_s), u"rec.sh"_s, u"MD"_s, {});
     ASSERT_TRUE(WaitFor([&] { return queue.QueueCount() == 0; }, 10000));
     EXPECT_FALSE(QFileInfo::exists(dir_.filePath(u"a.out"_s)));
     // Placeholders without a value leave nothing, not even an empty argument.
@@ -146,8 +146,7 @@ TEST_F(AddonFolderFixture, FailedCopiesAreReportedAndNamesStayInTheFolder)
     TPushEncoder queue(addon_, u"encoder.inf"_s);
     for (const QString& encoder : {u"fails.sh"_s, u"silent.sh"_s, u"empty.sh"_s, u"../../../../usr/bin/touch"_s,
                                    u"missing.sh"_s, u"rec.sh"_s})
-        queue.Add(dir_.filePath(u"in.wav"_s), dir_.filePath(encoder.section(u'/', -1) + u".out"_s), encoder, u"MD"_s,
-                  QString());
+        queue.Add(dir_.filePath(u"in.wav"_s), dir_.filePath(encoder.section(u'/', -1) + u".out"_s), encoder, u"MD"_s, {});
     ASSERT_TRUE(WaitFor([&] { return queue.QueueCount() == 0; }, 20000));
     EXPECT_FALSE(QFileInfo::exists(marker)) << "a program outside the add-on folder ran";
     const std::vector<TEncodeFailure> failures = queue.Failures();
@@ -168,8 +167,8 @@ TEST_F(AddonFolderFixture, StopKillsARunningEncoderAndEverythingItStarted)
     QStringList pids;
     {
         TPushEncoder queue(addon_, u"encoder.inf"_s);
-        queue.Add(dir_.filePath(u"a.wav"_s), dir_.filePath(u"slow.pid"_s), u"slow.sh"_s, u"MD"_s, QString());
-        queue.Add(dir_.filePath(u"b.wav"_s), dir_.filePath(u"never.rec"_s), u"rec.sh"_s, u"MD"_s, QString());
+        queue.Add(dir_.filePath(u"a.wav"_s), dir_.filePath(u"slow.pid"_s), u"slow.sh"_s, u"MD"_s, {});
+        queue.Add(dir_.filePath(u"b.wav"_s), dir_.filePath(u"never.rec"_s), u"rec.sh"_s, u"MD"_s, {});
         ASSERT_TRUE(WaitFor([&] {
             QFile f(dir_.filePath(u"slow.pid"_s));
             if (!f.open(QIODevice::ReadOnly))

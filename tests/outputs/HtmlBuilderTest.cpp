@@ -53,7 +53,7 @@ TEST_F(TemplateFolder, SingleModePageHasOneBlockPerTrack)
     THTMLBuilder html(base_, build_.chopped(1), cfmSingle);
     EXPECT_EQ(html.BuildDirectory(), build_);
     for (int i = 1; i <= 3; ++i)
-        html.Write(QString::asprintf("Song %d", i), build_ + QString::asprintf("Track_%02d.m4a", i), QString());
+        html.Write(QString::asprintf("Song %d", i), build_ + QString::asprintf("Track_%02d.m4a", i), {});
     html.Publish(u"soundsheet.html"_s);
     EXPECT_EQ(Read(build_ + u"soundsheet.html"_s),
               "\xEF\xBB\xBF<html>\r\n<body>\r\n"
@@ -71,7 +71,7 @@ TEST_F(TemplateFolder, MedleyBlockGetsOffsetAndJsonAndEscapedValues)
     Write(u"soundsheet.html"_s, "old page", build_);
     THTMLBuilder html(base_, build_, cfmMixed);
     html.Write(u"<!--OFFSET--> & <!--FILE-->"_s, build_ + u"sub/mix \"1\" <b>.m4a"_s,
-               u"OFFSET=6.5\r\nJSON=mix.json\nEXTRA=<script>alert('x')</script>"_s);
+               {{u"OFFSET"_s, u"6.5"_s}, {u"JSON"_s, u"mix.json"_s}, {u"EXTRA"_s, u"<script>alert('x')</script>"_s}});
     ASSERT_EQ(html.Items().size(), 3);
     EXPECT_EQ(html.Items()[2],
               u"<div id=\"snd01\" data-json=\"mix.json\" data-offset=\"6.5\">\r\n"
@@ -96,7 +96,7 @@ TEST_F(TemplateFolder, MissingTemplatesRaiseTheOpenError)
     }
     QFile::remove(base_ + u"footer.html"_s);
     THTMLBuilder html(base_, build_, cfmMixed);
-    html.Write(QString(), build_ + u"a.m4a"_s, QString());
+    html.Write(QString(), build_ + u"a.m4a"_s, {});
     EXPECT_THROW(html.Publish(u"soundsheet.html"_s), Error);
     EXPECT_FALSE(QFileInfo::exists(build_ + u"soundsheet.html"_s));
     EXPECT_FALSE(QFileInfo::exists(build_ + u"playing.png"_s));

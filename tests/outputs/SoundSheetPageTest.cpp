@@ -92,7 +92,7 @@ TEST(SoundSheetPage, ListsTheTracksAndSeeksToWhereATrackFadesIn)
     ASSERT_TRUE(ffmpeg.waitForFinished(60000));
 
     THTMLBuilder html(QStringLiteral(MEDLARK_SOURCE_DIR "/template/"), publish, cfmMixed);
-    html.Write(QString(), publish + u"/mix 1.opus"_s, u"OFFSET=6\r\nJSON=mix 1.json"_s);
+    html.Write(QString(), publish + u"/mix 1.opus"_s, {{u"OFFSET"_s, u"6"_s}, {u"JSON"_s, u"mix 1.json"_s}});
     html.Publish(u"soundsheet.html"_s);
     QFile harness(publish + u"/harness.html"_s);
     ASSERT_TRUE(harness.open(QIODevice::WriteOnly));
@@ -149,7 +149,7 @@ TEST(SoundSheetPage, ListsTheTracksWhenOpenedAsAFile)
 
     THTMLBuilder html(QStringLiteral(MEDLARK_SOURCE_DIR "/template/"), publish, cfmMixed);
     html.Write(u"Album <Demo>"_s, publish + u"/mix.m4a"_s,
-               u"OFFSET=6\r\nJSON=mix.json\r\nTRACKS="_s + json.Lines().join(QString()));
+               {{u"OFFSET"_s, u"6"_s}, {u"JSON"_s, u"mix.json"_s}, {u"TRACKS"_s, json.Lines().join(QString())}});
     html.Publish(u"soundsheet.html"_s);
     // No JSON file next to it: the list must come from the page itself.
     QString why;
