@@ -54,7 +54,7 @@ double Build(const QTemporaryDir& dir, const TrackList& list, bool video, const 
 {
     TBuildOptions o;
     o.OutputPath = dir.filePath(name + u".wav"_s);
-    o.CrossfadeTime = 6.0;
+    o.Medley.CrossfadeTime = 6.0;
     o.WriteBookmark = false;
     o.ExportVideo = video;
     o.CoverImage = cover;

@@ -216,21 +216,20 @@ int Run(const QCoreApplication& app)
 
     TBuildOptions options;
     options.Mode = settings.SingleMode() || parser.isSet(u"single"_s) ? cfmSingle : cfmMixed;
-    options.CrossfadeTime = settings.CrossDuration;
-    options.EnvelopeType = settings.EnvelopeType;
-    options.BlankHead = settings.BlankDurationHead;
-    options.BlankTail = settings.BlankDurationTail;
+    options.Medley = settings.Medley;
     options.WriteBookmark = settings.WriteDetailText;
     options.WriteJson = settings.WriteJsonFile;
     options.WriteHtml = settings.ExportHTMLs;
     if (parser.isSet(u"crossfade"_s))
-        options.CrossfadeTime = SecondsOption(parser, u"crossfade"_s, 0.1, 65535);
+        options.Medley.CrossfadeTime = SecondsOption(parser, u"crossfade"_s, 0.1, 65535);
     if (parser.isSet(u"head"_s))
-        options.BlankHead = SecondsOption(parser, u"head"_s, 0, 10);
+        options.Medley.BlankHead = SecondsOption(parser, u"head"_s, 0, 10);
     if (parser.isSet(u"tail"_s))
-        options.BlankTail = SecondsOption(parser, u"tail"_s, 0, 10);
+        options.Medley.BlankTail = SecondsOption(parser, u"tail"_s, 0, 10);
     if (parser.isSet(u"envelope"_s))
-        options.EnvelopeType = AnswerOption(parser, u"envelope"_s, {u"linear"_s, u"sine"_s}) == TAnswer::Yes ? 0 : 1;
+        options.Medley.Envelope = AnswerOption(parser, u"envelope"_s, {u"linear"_s, u"sine"_s}) == TAnswer::Yes
+                                      ? TEnvelope::Linear
+                                      : TEnvelope::Sine;
     if (parser.isSet(u"bookmark"_s) || parser.isSet(u"no-bookmark"_s))
         options.WriteBookmark = parser.isSet(u"bookmark"_s);
     if (parser.isSet(u"json"_s) || parser.isSet(u"no-json"_s))
@@ -291,7 +290,7 @@ int Run(const QCoreApplication& app)
         Print(stderr, NoTracksMessage() + u"\n"_s);
         return kExitError;
     }
-    const QStringList problems = ValidateTracks(list, FormatNumber(options.CrossfadeTime));
+    const QStringList problems = ValidateTracks(list, FormatNumber(options.Medley.CrossfadeTime));
     if (!problems.isEmpty()) {
         Print(stderr, Plain(ValidationMessage(problems)));
         return kExitError;

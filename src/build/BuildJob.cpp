@@ -134,8 +134,8 @@ QString InFolderWithExtension(const QString& folder, const QString& path, const 
 class TBuildJob final {
 public:
     TBuildJob(const TBuildOptions& options, const TrackList& list, TBuildUser& user)
-        : options_(options), list_(list), user_(user), crossfade_(SetCrossfadeTime(options.CrossfadeTime)),
-          bookmark_(options.CrossfadeTime)
+        : options_(options), list_(list), user_(user), crossfade_(SetCrossfadeTime(options.Medley.CrossfadeTime)),
+          bookmark_(options.Medley.CrossfadeTime)
     {
     }
 
@@ -248,8 +248,8 @@ private:
     {
         OutputFile& file = *medley_;
         WriteHeader(file);
-        WriteSilence(file, options_.BlankHead);
-        TMedleyMixer mixer(file, crossfade_.Time, options_.EnvelopeType);
+        WriteSilence(file, options_.Medley.BlankHead);
+        TMedleyMixer mixer(file, crossfade_.Time, options_.Medley.Envelope);
         TDecodeAhead ahead(list_);
 
         for (int i = 0; i <= list_.Count() - 1 && !cancelMark_ && !Stopping(); ++i) {
@@ -278,7 +278,7 @@ private:
         // Finish: the tracks placed so far, also after a stop.
         file.Flush();
         file.SetPosition(file.Length());
-        WriteSilence(file, options_.BlankTail);
+        WriteSilence(file, options_.Medley.BlankTail);
         file.Flush();
         FinishWav(file);
         const std::int64_t medleyBytes = file.Length() - kWavHeaderBytes;
@@ -289,7 +289,7 @@ private:
         const QString jsonPath = InFolderWithExtension(folder, options_.OutputPath, u".json"_s);
         const QString jsonReference = QDir(folder).relativeFilePath(jsonPath).replace(u'\\', u'/');
         json_.Close();
-        const std::vector<TChapter> chapters = MedleyChapters(marks_, options_.CrossfadeTime, medleyBytes);
+        const std::vector<TChapter> chapters = MedleyChapters(marks_, options_.Medley.CrossfadeTime, medleyBytes);
         if (compress_ && !stopped_) {
             // The chapters for the compressed copy, written before it is made.
             const QString metadataPath = InFolderWithExtension(folder, options_.OutputPath, u".ffmetadata"_s);
@@ -302,7 +302,7 @@ private:
             // that the page lists the tracks when opened as a file too.
             if (options_.WriteHtml)
                 html_->Write(TrackTitle(options_.OutputPath), dest,
-                             {{u"OFFSET"_s, FormatNumber(options_.CrossfadeTime)},
+                             {{u"OFFSET"_s, FormatNumber(options_.Medley.CrossfadeTime)},
                               {u"JSON"_s, jsonReference},
                               {u"TRACKS"_s, json_.Lines().join(QString())}});
         }
@@ -390,10 +390,10 @@ private:
             // A Yes replaces the old file only once the new one is complete.
             OutputFile file = CreateReplacingFile(destination);
             WriteHeader(file);
-            WriteSilence(file, options_.BlankHead);
-            ShapeSingle(segment_, crossfade_.Bytes / kPcmFrameBytes, options_.EnvelopeType);
+            WriteSilence(file, options_.Medley.BlankHead);
+            ShapeSingle(segment_, crossfade_.Bytes / kPcmFrameBytes, options_.Medley.Envelope);
             file.Write(segment_.data(), ByteCount(segment_));
-            WriteSilence(file, options_.BlankTail);
+            WriteSilence(file, options_.Medley.BlankTail);
             FinishWav(file);
             file.Commit();
             if (compress_ && !Stopping()) {

@@ -4,6 +4,7 @@
 // its user only through TBuildUser.
 
 #include "model/BuildMode.h"
+#include "model/MedleySettings.h"
 #include "render/PcmBlock.h"
 
 #include <QDate>
@@ -20,13 +21,10 @@ class TrackList;
 struct TBuildOptions final {
     TCrossFadeMode Mode = cfmMixed;
     QString OutputPath;           // the medley's WAV file, or the folder of single mode
-    int EnvelopeType = 0;         // 0 linear, 1 sine curve, other: none
+    TMedleySettings Medley;       // crossfade, envelope, blanks
     bool WriteBookmark = true;
     bool WriteHtml = false;
     bool WriteJson = false;
-    double BlankHead = 1.0;       // seconds
-    double BlankTail = 1.0;
-    double CrossfadeTime = 10.0;  // seconds
     int EncoderTag = -1;          // tag of the chosen compression item (its ENCODERS line); -1 for none
     QString Quality = QStringLiteral("MD");   // LO, MD or HI
     QString AddonDir;             // the add-on folder; empty: found as usual

@@ -57,11 +57,11 @@ void LoadSettings(TSettings& s, const QString& path)
         return;
     const TIniText ini = TIniText::FromBytes(file.readAll());
 
-    s.CrossDuration = std::clamp(ReadNumber(ini, "CrossDuration", 10.0), 0.1, 65535.0);
-    s.EnvelopeType = ReadInteger(ini, "EnvelopeType", 0);
+    s.Medley.CrossfadeTime = std::clamp(ReadNumber(ini, "CrossDuration", 10.0), 0.1, 65535.0);
+    s.Medley.Envelope = EnvelopeOfNumber(ReadInteger(ini, "EnvelopeType", 0));
     s.WriteDetailText = ReadFlag(ini, "WriteDetailText", false);
-    s.BlankDurationHead = std::clamp(ReadNumber(ini, "BlankDurationHead", 1.0), 0.0, 10.0);
-    s.BlankDurationTail = std::clamp(ReadNumber(ini, "BlankDurationTail", 1.0), 0.0, 10.0);
+    s.Medley.BlankHead = std::clamp(ReadNumber(ini, "BlankDurationHead", 1.0), 0.0, 10.0);
+    s.Medley.BlankTail = std::clamp(ReadNumber(ini, "BlankDurationTail", 1.0), 0.0, 10.0);
     const int volume = ReadInteger(ini, "PlayerVolume", -1);
     if (volume >= 0)
         s.PlayerVolume = volume;
@@ -102,11 +102,11 @@ bool SaveSettings(const TSettings& s, const QString& path)
     auto set = [&ini](const char* key, const QString& value) {
         ini.SetValue(kGeneral, QString::fromLatin1(key), value);
     };
-    set("CrossDuration", FormatNumber(s.CrossDuration));
-    set("EnvelopeType", QString::number(s.EnvelopeType));
+    set("CrossDuration", FormatNumber(s.Medley.CrossfadeTime));
+    set("EnvelopeType", QString::number(EnvelopeNumber(s.Medley.Envelope)));
     set("WriteDetailText", Flag(s.WriteDetailText));
-    set("BlankDurationHead", FormatNumber(s.BlankDurationHead));
-    set("BlankDurationTail", FormatNumber(s.BlankDurationTail));
+    set("BlankDurationHead", FormatNumber(s.Medley.BlankHead));
+    set("BlankDurationTail", FormatNumber(s.Medley.BlankTail));
     set("PlayerVolume", QString::number(s.PlayerVolume));
     set("CrossTypeA", Flag(s.CrossTypeA));
     set("CrossTypeB", Flag(s.CrossTypeB));

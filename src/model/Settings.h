@@ -2,6 +2,8 @@
 // The settings file config.ini: build options and the preview volume, section
 // "General", fourteen keys. The record holds what the window's controls hold.
 
+#include "model/MedleySettings.h"
+
 #include <QString>
 
 namespace medlark {
@@ -9,11 +11,10 @@ namespace medlark {
 inline constexpr char16_t kCompressionNone[] = u"なし";
 
 struct TSettings final {
-    double CrossDuration = 10.0;      // 0.1 … 65535
-    int EnvelopeType = 0;             // 0 linear, 1 sine curve, -1 none selected
+    // CrossDuration (0.1 … 65535), EnvelopeType (0 linear, 1 sine curve, -1
+    // none selected), BlankDurationHead and BlankDurationTail (0 … 10).
+    TMedleySettings Medley;
     bool WriteDetailText = true;      // bookmark text
-    double BlankDurationHead = 1.0;   // 0 … 10
-    double BlankDurationTail = 1.0;   // 0 … 10
     int PlayerVolume = -1;            // 0 … 100; negative leaves the player's own
     bool CrossTypeA = true;           // concatenated mode item checked
     bool CrossTypeB = false;          // single mode item checked

@@ -95,7 +95,7 @@ public:
         sink_ = &sink;
         stopped_ = false;
 
-        TMedleyMixer mixer(file, settings_.CrossfadeTime, settings_.EnvelopeType);
+        TMedleyMixer mixer(file, settings_.CrossfadeTime, settings_.Envelope);
         for (size_t q = first; q < layout_.Placed.size() && !stopped_; ++q) {
             const TMedleyLayout::TPlaced& placed = layout_.Placed[q];
             if (placed.At >= to_)

@@ -4,6 +4,7 @@
 // own decoding and mixer, so that the frames played are the bytes a build
 // writes at those positions. Only the segments a region needs are decoded.
 
+#include "model/MedleySettings.h"
 #include "render/PlaybackFeed.h"
 
 #include <QString>
@@ -17,13 +18,6 @@
 namespace medlark {
 
 class TrackList;
-
-struct TMedleySettings final {
-    double CrossfadeTime = 10.0;
-    int EnvelopeType = 0;
-    double BlankHead = 1.0;
-    double BlankTail = 1.0;
-};
 
 struct TMedleyEntry final {
     QString SourcePath;

@@ -69,7 +69,7 @@ constexpr std::int64_t kMaxTable = 1 << 21;
 
 class FadeGains final {
 public:
-    FadeGains(std::int64_t x, int envelope) : x_(x), envelope_(envelope)
+    FadeGains(std::int64_t x, TEnvelope envelope) : x_(x), envelope_(envelope)
     {
         if (x > kMaxTable)
             return;
@@ -94,12 +94,12 @@ public:
 private:
     struct Table {
         std::int64_t x = -1;
-        int envelope = 0;
+        TEnvelope envelope = TEnvelope::None;
         std::vector<double> in;
         std::vector<double> out;
     };
     std::int64_t x_;
-    int envelope_;
+    TEnvelope envelope_;
     const Table* table_ = nullptr;
 };
 
@@ -118,32 +118,34 @@ std::int64_t CrossfadeFrames(double crossfadeTime, std::int64_t segmentBytes)
     return std::min(SetCrossfadeTime(crossfadeTime).Bytes, segmentBytes) / kPcmFrameBytes;
 }
 
-double FadeInGain(std::int64_t i, std::int64_t x, int envelope)
+double FadeInGain(std::int64_t i, std::int64_t x, TEnvelope envelope)
 {
     switch (envelope) {
-    case kEnvelopeLinear:
+    case TEnvelope::Linear:
         return static_cast<double>(Ratio(i, x));
-    case kEnvelopeSine: {
+    case TEnvelope::Sine: {
         const long double s = std::sin(Ratio(i, x) * kPi / 2.0L);
         return static_cast<double>(Clamp01(s * s));
     }
-    default:
-        return 1.0;
+    case TEnvelope::None:
+        break;
     }
+    return 1.0;
 }
 
-double FadeOutGain(std::int64_t i, std::int64_t x, int envelope)
+double FadeOutGain(std::int64_t i, std::int64_t x, TEnvelope envelope)
 {
     switch (envelope) {
-    case kEnvelopeLinear:
+    case TEnvelope::Linear:
         return static_cast<double>(Ratio(x - 1 - i, x));
-    case kEnvelopeSine: {
+    case TEnvelope::Sine: {
         const long double c = std::cos(Ratio(i, x) * kPi / 2.0L);
         return static_cast<double>(Clamp01(c * c));
     }
-    default:
-        return 1.0;
+    case TEnvelope::None:
+        break;
     }
+    return 1.0;
 }
 
 std::int16_t ClampSample(long double value)
@@ -151,7 +153,7 @@ std::int16_t ClampSample(long double value)
     return RoundToSample(value);
 }
 
-void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope)
+void ApplyFadeIn(PcmBlock& segment, std::int64_t x, TEnvelope envelope)
 {
     const FadeGains gains(x, envelope);
     const std::int64_t n = std::min(x, FrameCount(segment));
@@ -159,7 +161,7 @@ void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope)
         ScaleFrame(FrameAt(segment, j), gains.In(j));
 }
 
-void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope)
+void ApplyFadeOut(PcmBlock& segment, std::int64_t x, TEnvelope envelope)
 {
     const FadeGains gains(x, envelope);
     const std::int64_t n = FrameCount(segment);
@@ -184,7 +186,7 @@ void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, Pcm
     tail.assign(segment.end() - static_cast<std::ptrdiff_t>(x * kPcmChannels), segment.end());
 }
 
-TMedleyMixer::TMedleyMixer(OutputFile& file, double crossfadeTime, int envelope)
+TMedleyMixer::TMedleyMixer(OutputFile& file, double crossfadeTime, TEnvelope envelope)
     : file_(file), crossfadeTime_(crossfadeTime),
       crossfadeFrames_(SetCrossfadeTime(crossfadeTime).Bytes / kPcmFrameBytes), envelope_(envelope)
 {
@@ -256,7 +258,7 @@ void TMedleyMixer::Release(std::int64_t count, std::int64_t x, std::int64_t n)
     released_ += count;
 }
 
-void ShapeSingle(PcmBlock& segment, std::int64_t x, int envelope)
+void ShapeSingle(PcmBlock& segment, std::int64_t x, TEnvelope envelope)
 {
     const FadeGains gains(x, envelope);
     const std::int64_t n = FrameCount(segment);

@@ -3,6 +3,7 @@
 // 80-bit arithmetic; a fade-in reaches exactly 1 on its last frame and a
 // fade-out ends at 0, and the two add up to 1 at every frame of an overlap.
 
+#include "model/MedleySettings.h"
 #include "render/PcmBlock.h"
 
 #include <cstdint>
@@ -10,11 +11,6 @@
 namespace medlark {
 
 class OutputFile;
-
-// Envelope types as listed in the envelope choice; any other value means none
-// (every gain 1).
-inline constexpr int kEnvelopeLinear = 0;
-inline constexpr int kEnvelopeSine = 1;
 
 // The crossfade length as set at the start of a build. Bytes are 4 x Trunc(time x
 // 44100), formed in extended precision (0.3 s -> 52 916 bytes); held in 64 bits so
@@ -29,16 +25,16 @@ TCrossfade SetCrossfadeTime(double seconds);
 // segment's own length.
 std::int64_t CrossfadeFrames(double crossfadeTime, std::int64_t segmentBytes);
 
-// Gain at frame i of a fade over x frames. A fade over one frame divides 0 by 0
+// Gain at frame i of a fade over x frames (1 throughout for TEnvelope::None). A fade over one frame divides 0 by 0
 // and raises the invalid-operation error.
-double FadeInGain(std::int64_t i, std::int64_t x, int envelope);
-double FadeOutGain(std::int64_t i, std::int64_t x, int envelope);
+double FadeInGain(std::int64_t i, std::int64_t x, TEnvelope envelope);
+double FadeOutGain(std::int64_t i, std::int64_t x, TEnvelope envelope);
 
 // Rounds to the nearest integer, halves to even, then clamps to 16 bits.
 std::int16_t ClampSample(long double value);
 
-void ApplyFadeIn(PcmBlock& segment, std::int64_t x, int envelope);
-void ApplyFadeOut(PcmBlock& segment, std::int64_t x, int envelope);
+void ApplyFadeIn(PcmBlock& segment, std::int64_t x, TEnvelope envelope);
+void ApplyFadeOut(PcmBlock& segment, std::int64_t x, TEnvelope envelope);
 // Adds the tail's frames onto the segment's first frames, saturating.
 void AddTail(PcmBlock& segment, const PcmBlock& tail);
 
@@ -49,7 +45,7 @@ void AddTail(PcmBlock& segment, const PcmBlock& tail);
 // ApplyFadeOut, PlaceSegment) writes, while only the last X frames are held.
 class TMedleyMixer final {
 public:
-    TMedleyMixer(OutputFile& file, double crossfadeTime, int envelope);
+    TMedleyMixer(OutputFile& file, double crossfadeTime, TEnvelope envelope);
 
     void Begin();
     void Push(const std::int16_t* samples, std::int64_t frames);
@@ -70,7 +66,7 @@ private:
     OutputFile& file_;
     double crossfadeTime_;
     std::int64_t crossfadeFrames_;
-    int envelope_;
+    TEnvelope envelope_;
     PcmBlock tail_;
     PcmBlock held_;              // frames not yet written, from frame head_ on
     std::int64_t head_ = 0;
@@ -84,6 +80,6 @@ void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, Pcm
 
 // Single mode: fade in over the first X frames, out over the last X frames
 // (or, for segments shorter than 2X, by position from the end).
-void ShapeSingle(PcmBlock& segment, std::int64_t x, int envelope);
+void ShapeSingle(PcmBlock& segment, std::int64_t x, TEnvelope envelope);
 
 } // namespace medlark

@@ -234,7 +234,7 @@ void TInOutEditor::RefreshPoints()
     WindowsMediaPlayer1->SeekBar()->SetPoints(t.StartTime, t.EndTime);
 }
 
-void TInOutEditor::SetFade(double crossfadeSeconds, int envelope)
+void TInOutEditor::SetFade(double crossfadeSeconds, TEnvelope envelope)
 {
     WindowsMediaPlayer1->SeekBar()->SetFade(crossfadeSeconds, envelope);
 }

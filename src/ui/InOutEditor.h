@@ -5,6 +5,8 @@
 // length, a clock of the position and the segment preview "← 区間確認 →".
 // It changes nothing but the loaded entry's StartTime, EndTime and caption.
 
+#include "model/MedleySettings.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -48,7 +50,7 @@ public:
     // The loaded entry's points were changed elsewhere: show them.
     void RefreshPoints();
     // The crossfade a build will fade the segment with, for the seek bar.
-    void SetFade(double crossfadeSeconds, int envelope);
+    void SetFade(double crossfadeSeconds, TEnvelope envelope);
 
     TrackEntry* LoadedEntry() const { return loaded_; }
     bool Previewing() const { return previewing_; }

@@ -502,11 +502,8 @@ void TFormXFade::MenuCoverImageClick()
 TSettings TFormXFade::CollectSettings() const
 {
     TSettings s;
-    s.CrossDuration = AdvSpinEdit1->value();
-    s.EnvelopeType = ComboBox1->currentIndex();
+    s.Medley = MedleySettings();
     s.WriteDetailText = CheckShiori->isChecked();
-    s.BlankDurationHead = AdvSpinEdit2->value();
-    s.BlankDurationTail = AdvSpinEdit3->value();
     s.PlayerVolume = editor_->WindowsMediaPlayer1->settings.volume();
     s.CrossTypeA = MenuMakeCross->isChecked();
     s.CrossTypeB = MenuMakeSingle->isChecked();
@@ -531,11 +528,11 @@ TSettings TFormXFade::CollectSettings() const
 
 void TFormXFade::ApplySettings(const TSettings& s)
 {
-    AdvSpinEdit1->setValue(s.CrossDuration);
-    ComboBox1->setCurrentIndex(s.EnvelopeType >= 0 && s.EnvelopeType < ComboBox1->count() ? s.EnvelopeType : -1);
+    AdvSpinEdit1->setValue(s.Medley.CrossfadeTime);
+    ComboBox1->setCurrentIndex(EnvelopeNumber(s.Medley.Envelope));   // -1: none selected
     CheckShiori->setChecked(s.WriteDetailText);
-    AdvSpinEdit2->setValue(s.BlankDurationHead);
-    AdvSpinEdit3->setValue(s.BlankDurationTail);
+    AdvSpinEdit2->setValue(s.Medley.BlankHead);
+    AdvSpinEdit3->setValue(s.Medley.BlankTail);
     if (s.PlayerVolume >= 0)
         editor_->WindowsMediaPlayer1->settings.setVolume(s.PlayerVolume);
     MenuMakeCross->setChecked(s.CrossTypeA);
@@ -562,11 +559,17 @@ void TFormXFade::ApplySettings(const TSettings& s)
     UpdateDiagram();
 }
 
+TMedleySettings TFormXFade::MedleySettings() const
+{
+    return {AdvSpinEdit1->value(), EnvelopeOfNumber(ComboBox1->currentIndex()), AdvSpinEdit2->value(),
+            AdvSpinEdit3->value()};
+}
+
 void TFormXFade::UpdateDiagram()
 {
-    AdvGDIPPicture1->SetValues(AdvSpinEdit1->value(), ComboBox1->currentIndex(), AdvSpinEdit2->value(),
-                               AdvSpinEdit3->value());
-    editor_->SetFade(AdvSpinEdit1->value(), ComboBox1->currentIndex());
+    const TMedleySettings medley = MedleySettings();
+    AdvGDIPPicture1->SetValues(medley);
+    editor_->SetFade(medley.CrossfadeTime, medley.Envelope);
 }
 
 void TFormXFade::RefreshTrackList()
@@ -610,9 +613,7 @@ void TFormXFade::StartJoinPreview(int kind)
     }
     editor_->WindowsMediaPlayer1->controls.pause();
     joinPreview_->Player().SetVolume(editor_->WindowsMediaPlayer1->settings.volume());
-    const TMedleySettings settings{AdvSpinEdit1->value(), ComboBox1->currentIndex(), AdvSpinEdit2->value(),
-                                   AdvSpinEdit3->value()};
-    if (!joinPreview_->Start(wanted, MedleyEntries(tracks_), settings, track)) {
+    if (!joinPreview_->Start(wanted, MedleyEntries(tracks_), MedleySettings(), track)) {
         LabelJoinStatus->setText(u"このトラックは音源を切り出せないため、メドレーに入りません"_s);
         return;
     }
@@ -770,15 +771,12 @@ void TFormXFade::BtnGoBuildClick()
     TBuildOptions options;
     options.Mode = CROSSFADE_MODES;
     options.OutputPath = output;
-    options.EnvelopeType = ComboBox1->currentIndex();
     options.WriteBookmark = CheckShiori->isChecked();
     options.WriteHtml = CheckWriteHTML->isChecked();
     options.WriteJson = CheckWriteJson->isChecked();
     options.ExportVideo = CheckExportVideo->isChecked();
     options.CoverImage = coverImage_;
-    options.BlankHead = AdvSpinEdit2->value();
-    options.BlankTail = AdvSpinEdit3->value();
-    options.CrossfadeTime = AdvSpinEdit1->value();
+    options.Medley = MedleySettings();
     for (QAction* action : MenuCompress->actions())
         if (action->isChecked() && action->data().toInt() >= 0) {
             options.EncoderTag = action->data().toInt();
@@ -788,7 +786,7 @@ void TFormXFade::BtnGoBuildClick()
                       : RadioItemQMID->isChecked()  ? u"MD"_s
                       : RadioItemQHIGH->isChecked() ? u"HI"_s
                                                     : u"MD"_s;
-    const TCrossfade crossfade = SetCrossfadeTime(options.CrossfadeTime);
+    const TCrossfade crossfade = SetCrossfadeTime(options.Medley.CrossfadeTime);
     CROSSFADE_TIME = crossfade.Time;
     CROSSFADE_BYTES = crossfade.Bytes;
     pendingBuild_ = options;

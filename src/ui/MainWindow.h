@@ -65,6 +65,8 @@ public:
 
     // The build options as the controls hold them.
     TSettings CollectSettings() const;
+    // The crossfade, envelope and blanks as the controls hold them.
+    TMedleySettings MedleySettings() const;
     void ApplySettings(const TSettings& settings);
 
     // Handlers, by their form names.

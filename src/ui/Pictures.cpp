@@ -212,12 +212,9 @@ TCrossfadeDiagram::TCrossfadeDiagram(QWidget* parent) : QWidget(parent)
 {
 }
 
-void TCrossfadeDiagram::SetValues(double crossfade, int envelope, double head, double tail)
+void TCrossfadeDiagram::SetValues(const TMedleySettings& medley)
 {
-    crossfade_ = crossfade;
-    envelope_ = envelope;
-    head_ = head;
-    tail_ = tail;
+    medley_ = medley;
     update();
 }
 
@@ -246,9 +243,9 @@ void TCrossfadeDiagram::paintEvent(QPaintEvent*)
     const double top = 44, bottom = height() - 58;
     const double span = right - left;
     auto share = [](double seconds, double lo, double hi) { return lo + (hi - lo) * seconds / (seconds + 4.0); };
-    const double headW = head_ > 0 ? share(head_, 10, 60) : 0;
-    const double tailW = tail_ > 0 ? share(tail_, 10, 60) : 0;
-    const double fadeW = share(crossfade_, 24, 150);
+    const double headW = medley_.BlankHead > 0 ? share(medley_.BlankHead, 10, 60) : 0;
+    const double tailW = medley_.BlankTail > 0 ? share(medley_.BlankTail, 10, 60) : 0;
+    const double fadeW = share(medley_.CrossfadeTime, 24, 150);
     const double segW = (span - headW - tailW + fadeW) / 2;
     const double aStart = left + headW;
     const double aEnd = aStart + segW;
@@ -257,8 +254,8 @@ void TCrossfadeDiagram::paintEvent(QPaintEvent*)
 
     // Gains of the chosen envelope, sampled.
     constexpr int steps = 64;
-    auto gainIn = [this](int i) { return FadeInGain(i, steps + 1, envelope_); };
-    auto gainOut = [this](int i) { return FadeOutGain(i, steps + 1, envelope_); };
+    auto gainIn = [this](int i) { return FadeInGain(i, steps + 1, medley_.Envelope); };
+    auto gainOut = [this](int i) { return FadeOutGain(i, steps + 1, medley_.Envelope); };
     auto y = [&](double gain) { return bottom - (bottom - top) * gain; };
 
     auto segment = [&](double start, double end, const QColor& color) {
@@ -298,15 +295,15 @@ void TCrossfadeDiagram::paintEvent(QPaintEvent*)
         p.drawText(QRectF(x0 - 40, labelY, x1 - x0 + 80, 18), Qt::AlignHCenter | Qt::AlignTop, text);
     };
     if (headW > 0)
-        label(left, aStart, u"前 "_s + FormatNumber(head_) + u" 秒"_s);
+        label(left, aStart, u"前 "_s + FormatNumber(medley_.BlankHead) + u" 秒"_s);
     if (tailW > 0)
-        label(bEnd, right, u"後 "_s + FormatNumber(tail_) + u" 秒"_s);
+        label(bEnd, right, u"後 "_s + FormatNumber(medley_.BlankTail) + u" 秒"_s);
     p.setPen(QPen(kInk, 1, Qt::DashLine));
     p.drawLine(QPointF(bStart, top - 6), QPointF(bStart, bottom));
     p.drawLine(QPointF(aEnd, top - 6), QPointF(aEnd, bottom));
     p.setPen(kInk);
     p.drawText(QRectF(bStart - 60, top - 26, fadeW + 120, 18), Qt::AlignHCenter | Qt::AlignBottom,
-               u"クロス "_s + FormatNumber(crossfade_) + u" 秒"_s);
+               u"クロス "_s + FormatNumber(medley_.CrossfadeTime) + u" 秒"_s);
     const bool join = !after_.isEmpty();
     const QFontMetrics metrics(small);
     p.setPen(kBlue);
@@ -317,14 +314,14 @@ void TCrossfadeDiagram::paintEvent(QPaintEvent*)
                join ? metrics.elidedText(after_, Qt::ElideRight, static_cast<int>(segW)) : u"トラック 2"_s);
     if (join) {
         // The playhead: the crossfade's width stands for its length.
-        const double x = std::clamp(bStart + playhead_ / std::max(crossfade_, 0.1) * fadeW, left, right);
+        const double x = std::clamp(bStart + playhead_ / std::max(medley_.CrossfadeTime, 0.1) * fadeW, left, right);
         p.setPen(QPen(QColor(0xe0, 0x30, 0x30), 2));
         p.drawLine(QPointF(x, top - 10), QPointF(x, bottom + 4));
     }
     p.setPen(QColor(0x6b, 0x72, 0x80));
-    const QString curve = envelope_ == 0   ? u"エンベロープ: 直線"_s
-                          : envelope_ == 1 ? u"エンベロープ: サインカーブ"_s
-                                           : u"エンベロープ: なし"_s;
+    const QString curve = medley_.Envelope == TEnvelope::Linear ? u"エンベロープ: 直線"_s
+                          : medley_.Envelope == TEnvelope::Sine ? u"エンベロープ: サインカーブ"_s
+                                                                : u"エンベロープ: なし"_s;
     p.drawText(QRectF(left, 6, span, 16), Qt::AlignRight | Qt::AlignVCenter, curve);
 }
 

@@ -2,6 +2,8 @@
 // Medlark's own pictures, drawn with QPainter: the banner, the button pictures
 // and the live crossfade diagram.
 
+#include "model/MedleySettings.h"
+
 #include <QIcon>
 #include <QWidget>
 
@@ -26,7 +28,7 @@ class TCrossfadeDiagram final : public QWidget {
     Q_OBJECT
 public:
     explicit TCrossfadeDiagram(QWidget* parent);
-    void SetValues(double crossfade, int envelope, double head, double tail);
+    void SetValues(const TMedleySettings& medley);
     // While a join is heard: the two tracks' titles and the playhead, in
     // seconds from where the crossfade begins. Empty titles: the plain diagram.
     void SetJoin(const QString& before, const QString& after);
@@ -39,10 +41,7 @@ private:
     QString before_;
     QString after_;
     double playhead_ = 0;
-    double crossfade_ = 10;
-    int envelope_ = 0;
-    double head_ = 1;
-    double tail_ = 1;
+    TMedleySettings medley_;
 };
 
 } // namespace medlark

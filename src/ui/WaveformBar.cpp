@@ -108,7 +108,7 @@ void TWaveformBar::SetPoints(double in, double out)
     update();
 }
 
-void TWaveformBar::SetFade(double crossfadeSeconds, int envelope)
+void TWaveformBar::SetFade(double crossfadeSeconds, TEnvelope envelope)
 {
     crossfade_ = crossfadeSeconds;
     envelope_ = envelope;

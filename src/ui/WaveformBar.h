@@ -5,6 +5,7 @@
 // fades over the crossfade time. A click or drag seeks, a marker can be
 // dragged, the wheel zooms around the pointer down to about 10 ms a pixel.
 
+#include "model/MedleySettings.h"
 #include "render/WaveformSummary.h"
 
 #include <QTimer>
@@ -32,7 +33,7 @@ public:
     void SetPlayhead(std::int64_t frame);
     // In and out points in seconds, negative when not set.
     void SetPoints(double in, double out);
-    void SetFade(double crossfadeSeconds, int envelope);
+    void SetFade(double crossfadeSeconds, TEnvelope envelope);
 
     std::int64_t Frames() const { return frames_; }
     std::int64_t ViewFrom() const { return viewFrom_; }
@@ -72,7 +73,7 @@ private:
     double in_ = -1;
     double out_ = -1;
     double crossfade_ = 10;
-    int envelope_ = 0;
+    TEnvelope envelope_ = TEnvelope::Linear;
     TMarker dragging_ = TMarker::None;
     std::int64_t dragFrame_ = 0;
     bool seeking_ = false;

@@ -85,9 +85,7 @@ TBuildOptions MedleyOptions(const QString& output)
 {
     TBuildOptions o;
     o.OutputPath = output;
-    o.CrossfadeTime = 1.0;
-    o.BlankHead = 0.5;
-    o.BlankTail = 0.3;
+    o.Medley = {1.0, TEnvelope::Linear, 0.5, 0.3};
     o.WriteBookmark = true;
     o.WriteJson = true;
     o.Today = QDate(2026, 12, 8);
@@ -225,9 +223,7 @@ TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
     TBuildOptions options;
     options.Mode = cfmSingle;
     options.OutputPath = dir.path();
-    options.CrossfadeTime = 0.1;
-    options.BlankHead = 1.0;
-    options.BlankTail = 1.0;
+    options.Medley = {0.1, TEnvelope::Linear, 1.0, 1.0};
     options.WriteBookmark = false;
     options.Today = QDate(2026, 12, 8);
     options.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");

@@ -199,8 +199,8 @@ TEST(Settings, KeysAreReadWithTheirDefaultsBoundsAndRadioRules)
     TSettings s;
     LoadSettings(s, path);
     EXPECT_FALSE(s.WriteDetailText);   // the key's default differs from the control's
-    EXPECT_EQ(s.CrossDuration, 10.0);
-    EXPECT_EQ(s.BlankDurationHead, 1.0);
+    EXPECT_EQ(s.Medley.CrossfadeTime, 10.0);
+    EXPECT_EQ(s.Medley.BlankHead, 1.0);
     EXPECT_TRUE(s.CrossTypeA);
     EXPECT_FALSE(s.CrossTypeB);
     EXPECT_EQ(s.Compression, u"なし");
@@ -211,14 +211,14 @@ TEST(Settings, KeysAreReadWithTheirDefaultsBoundsAndRadioRules)
                      u"PlayerVolume=40\r\nCompression=MP3 (lame)\r\nExtra=stays\r\n"_s);
     s = TSettings();
     LoadSettings(s, path);
-    EXPECT_EQ(s.CrossDuration, 0.1);
-    EXPECT_EQ(s.BlankDurationHead, 10.0);
-    EXPECT_EQ(s.BlankDurationTail, 0.0);
+    EXPECT_EQ(s.Medley.CrossfadeTime, 0.1);
+    EXPECT_EQ(s.Medley.BlankHead, 10.0);
+    EXPECT_EQ(s.Medley.BlankTail, 0.0);
     EXPECT_EQ(s.CompressionLevel, 5);
     EXPECT_FALSE(s.CrossTypeA);
     EXPECT_FALSE(s.CrossTypeB);
     EXPECT_TRUE(s.WriteJsonFile);
-    EXPECT_EQ(s.EnvelopeType, 1);
+    EXPECT_EQ(s.Medley.Envelope, TEnvelope::Sine);
     EXPECT_EQ(s.PlayerVolume, 40);
     EXPECT_EQ(s.Compression, u"MP3 (lame)");
 

@@ -35,10 +35,7 @@ PcmBlock Built(const TrackList& list, const TMedleySettings& s, const QString& o
 {
     TBuildOptions o;
     o.OutputPath = output;
-    o.CrossfadeTime = s.CrossfadeTime;
-    o.EnvelopeType = s.EnvelopeType;
-    o.BlankHead = s.BlankHead;
-    o.BlankTail = s.BlankTail;
+    o.Medley = s;
     o.WriteBookmark = o.WriteJson = false;
     o.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
     o.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
@@ -82,8 +79,8 @@ TEST(MedleyPreview, EveryRegionHoldsTheBytesTheBuildWrites)
     list.AddTrackFile(wav)->SetTimes(11.5, 20.0);               // runs past its source's end
     list.AddTrackFile(mp3)->SetTimes(30.0, 31.0);               // beyond the end: left out
 
-    for (const int envelope : {0, 1}) {
-        SCOPED_TRACE(envelope);
+    for (const TEnvelope envelope : {TEnvelope::Linear, TEnvelope::Sine}) {
+        SCOPED_TRACE(EnvelopeNumber(envelope));
         const TMedleySettings settings{1.5, envelope, 0.5, 0.7};
         const PcmBlock built = Built(list, settings, dir.filePath(u"medley.wav"_s));
         const std::vector<TMedleyEntry> entries = MedleyEntries(list);

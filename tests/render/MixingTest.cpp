@@ -40,28 +40,31 @@ TEST(Mixing, GainsOfBothEnvelopes)
 {
     const double linearIn[] = {0, 0.25, 0.5, 0.75, 1};
     for (int j = 0; j < 5; ++j) {
-        EXPECT_EQ(FadeInGain(j, 5, kEnvelopeLinear), linearIn[j]);
-        EXPECT_EQ(FadeOutGain(j, 5, kEnvelopeLinear), linearIn[4 - j]);
+        EXPECT_EQ(FadeInGain(j, 5, TEnvelope::Linear), linearIn[j]);
+        EXPECT_EQ(FadeOutGain(j, 5, TEnvelope::Linear), linearIn[4 - j]);
     }
-    EXPECT_EQ(FadeInGain(0, 3, kEnvelopeSine), 0.0);
-    EXPECT_EQ(FadeInGain(1, 3, kEnvelopeSine), 0.5);
-    EXPECT_EQ(FadeInGain(2, 3, kEnvelopeSine), 1.0);
-    EXPECT_EQ(FadeOutGain(0, 3, kEnvelopeSine), 1.0);
-    EXPECT_EQ(FadeOutGain(1, 3, kEnvelopeSine), 0.5);
-    const double last = FadeOutGain(2, 3, kEnvelopeSine);
+    EXPECT_EQ(FadeInGain(0, 3, TEnvelope::Sine), 0.0);
+    EXPECT_EQ(FadeInGain(1, 3, TEnvelope::Sine), 0.5);
+    EXPECT_EQ(FadeInGain(2, 3, TEnvelope::Sine), 1.0);
+    EXPECT_EQ(FadeOutGain(0, 3, TEnvelope::Sine), 1.0);
+    EXPECT_EQ(FadeOutGain(1, 3, TEnvelope::Sine), 0.5);
+    const double last = FadeOutGain(2, 3, TEnvelope::Sine);
     EXPECT_LT(last, 1e-30);
     EXPECT_EQ(ClampSample(32767.0L * last), 0);
     EXPECT_EQ(ClampSample(-32768.0L * last), 0);
-    for (int envelope : {-1, 2}) {
+    // Any other number of the settings file means no envelope.
+    for (int number : {-1, 2}) {
+        const TEnvelope envelope = EnvelopeOfNumber(number);
+        EXPECT_EQ(envelope, TEnvelope::None);
         EXPECT_EQ(FadeInGain(0, 3, envelope), 1.0);
         EXPECT_EQ(FadeOutGain(2, 3, envelope), 1.0);
     }
     // An overlap of equal fades sums to 1 at every frame.
     for (std::int64_t i = 0; i < 1000; i += 37)
-        EXPECT_NEAR(FadeInGain(i, 1000, kEnvelopeSine) + FadeOutGain(i, 1000, kEnvelopeSine), 1.0, 1e-15);
+        EXPECT_NEAR(FadeInGain(i, 1000, TEnvelope::Sine) + FadeOutGain(i, 1000, TEnvelope::Sine), 1.0, 1e-15);
     // A one-frame fade divides 0 by 0.
-    EXPECT_THROW(FadeInGain(0, 1, kEnvelopeLinear), Error);
-    EXPECT_THROW(FadeOutGain(0, 1, kEnvelopeSine), Error);
+    EXPECT_THROW(FadeInGain(0, 1, TEnvelope::Linear), Error);
+    EXPECT_THROW(FadeOutGain(0, 1, TEnvelope::Sine), Error);
 }
 
 TEST(Mixing, SamplesRoundHalfToEvenAndSaturate)
@@ -91,8 +94,8 @@ TEST(Mixing, CrossfadeBytesAreWholeTruncatedFrames)
 TEST(Mixing, TwoSegmentsOverlapByTheCrossfade)
 {
     QTemporaryDir dir;
-    for (int envelope : {kEnvelopeLinear, kEnvelopeSine, 7}) {
-        SCOPED_TRACE(envelope);
+    for (TEnvelope envelope : {TEnvelope::Linear, TEnvelope::Sine, TEnvelope::None}) {
+        SCOPED_TRACE(EnvelopeNumber(envelope));
         const QString path = dir.filePath(u"medley.wav"_s);
         {
             OutputFile file = CreateOutputFile(path);
@@ -132,7 +135,7 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
     const QString path = dir.filePath(u"short.wav"_s);
     OutputFile file = CreateOutputFile(path);
     WriteHeader(file);
-    TMedleyMixer mixer(file, 2.0, kEnvelopeLinear);
+    TMedleyMixer mixer(file, 2.0, TEnvelope::Linear);
 
     // A 1 s segment under a 2 s crossfade is faded over its whole length and
     // the next segment begins where it began.
@@ -144,7 +147,7 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
     const std::int64_t x = kPcmRate;
     const std::int64_t mid = kPcmRate / 2;   // faded in and out: both gains multiply
     EXPECT_EQ(Left(mixer.Tail(), mid),
-              ClampSample(ClampSample(2000.0L * FadeInGain(mid, x, kEnvelopeLinear)) * FadeOutGain(mid, x, kEnvelopeLinear)));
+              ClampSample(ClampSample(2000.0L * FadeInGain(mid, x, TEnvelope::Linear)) * FadeOutGain(mid, x, TEnvelope::Linear)));
     EXPECT_EQ(Left(mixer.Tail(), 0), 0);
     EXPECT_EQ(Left(mixer.Tail(), x - 1), 0);
 
@@ -174,7 +177,7 @@ TEST(Mixing, AnEmptySegmentIsMixedAsASkippedTrack)
     auto mix = [&](const QString& name, bool withEmpty) {
         OutputFile file = CreateOutputFile(dir.filePath(name));
         WriteHeader(file);
-        TMedleyMixer mixer(file, 1.0, kEnvelopeSine);
+        TMedleyMixer mixer(file, 1.0, TEnvelope::Sine);
         mixer.Begin();
         mixer.Push(a.data(), FrameCount(a));
         mixer.End();
@@ -207,8 +210,8 @@ TEST(Mixing, StreamedMedleyEqualsTheWholeSegmentStep)
     // Frame counts around a 0.5 s crossfade (22 050 frames): longer, between one
     // and two fades, shorter than the fade and than the previous fade, empty.
     const std::int64_t lengths[] = {100000, 30000, 22050, 5000, 0, 60000, 22051, 40000, 2};
-    for (int envelope : {kEnvelopeLinear, kEnvelopeSine}) {
-        SCOPED_TRACE(envelope);
+    for (TEnvelope envelope : {TEnvelope::Linear, TEnvelope::Sine}) {
+        SCOPED_TRACE(EnvelopeNumber(envelope));
         const QString streamed = dir.filePath(u"streamed.wav"_s);
         const QString whole = dir.filePath(u"whole.wav"_s);
         OutputFile a = CreateOutputFile(streamed);
@@ -252,24 +255,24 @@ TEST(Mixing, StreamedMedleyEqualsTheWholeSegmentStep)
 TEST(Mixing, SingleModeShape)
 {
     PcmBlock ten = Constant(10, 3000);
-    ShapeSingle(ten, 4, kEnvelopeLinear);
+    ShapeSingle(ten, 4, TEnvelope::Linear);
     const std::int16_t expected[] = {0, 1000, 2000, 3000, 3000, 3000, 3000, 2000, 1000, 0};
     for (int j = 0; j < 10; ++j)
         EXPECT_EQ(Left(ten, j), expected[j]) << j;
 
     PcmBlock three = Constant(3, 3000);
-    ShapeSingle(three, 4, kEnvelopeLinear);
+    ShapeSingle(three, 4, TEnvelope::Linear);
     EXPECT_EQ(three, (PcmBlock{0, 0, 1000, 1000, 2000, 2000}));
 
     // Between X and 2X frames: the frames after the fade-in take the fade-out
     // gain of their place from the end.
     PcmBlock six = Constant(6, 3000);
-    ShapeSingle(six, 4, kEnvelopeLinear);
+    ShapeSingle(six, 4, TEnvelope::Linear);
     const std::int16_t six_expected[] = {0, 1000, 2000, 3000, 1000, 0};
     for (int j = 0; j < 6; ++j)
         EXPECT_EQ(Left(six, j), six_expected[j]) << j;
 
     PcmBlock untouched = Constant(10, -1234);
-    ShapeSingle(untouched, 4, -1);
+    ShapeSingle(untouched, 4, TEnvelope::None);
     EXPECT_EQ(untouched, Constant(10, -1234));
 }

@@ -507,15 +507,12 @@ TEST_F(Editor, JoinPreviewsPlayTheBytesOfTheBuiltMedley)
     window_->AdvSpinEdit3->setValue(0.3);
     player_->settings.setVolume(100);
 
-    for (const int envelope : {0, 1}) {
-        SCOPED_TRACE(envelope);
-        window_->ComboBox1->setCurrentIndex(envelope);
+    for (const TEnvelope envelope : {TEnvelope::Linear, TEnvelope::Sine}) {
+        SCOPED_TRACE(EnvelopeNumber(envelope));
+        window_->ComboBox1->setCurrentIndex(EnvelopeNumber(envelope));
         TBuildOptions options;
         options.OutputPath = dir_.filePath(u"built.wav"_s);
-        options.CrossfadeTime = 1.0;
-        options.EnvelopeType = envelope;
-        options.BlankHead = 0.2;
-        options.BlankTail = 0.3;
+        options.Medley = {1.0, envelope, 0.2, 0.3};
         options.WriteBookmark = options.WriteJson = false;
         YesUser user;
         ASSERT_TRUE(RunBuildJob(options, list, user).ThreadError.isEmpty());
@@ -524,7 +521,7 @@ TEST_F(Editor, JoinPreviewsPlayTheBytesOfTheBuiltMedley)
         std::memcpy(built.data(), bytes.constData(), built.size() * 2);
 
         // The join into the short track (its window: 3 s before, 3 s after its fade-in).
-        const int track = envelope == 0 ? 2 : 3;
+        const int track = envelope == TEnvelope::Linear ? 2 : 3;
         window_->AdvPolyList1->setCurrentRow(track);
         MonitorRecorder recorder;
         window_->BtnJoinPreviewClick();

@@ -116,9 +116,7 @@ TBuildOptions VideoOptions(const QTemporaryDir& dir, const QString& encoder)
 {
     TBuildOptions o;
     o.OutputPath = dir.filePath(u"Album \"Demo\" & Co.wav"_s);
-    o.CrossfadeTime = 4.0;
-    o.BlankHead = 1.0;
-    o.BlankTail = 1.0;
+    o.Medley = {4.0, TEnvelope::Linear, 1.0, 1.0};
     o.WriteBookmark = false;
     o.ExportVideo = true;
     o.Today = QDate(2026, 12, 9);
