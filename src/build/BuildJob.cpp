@@ -249,7 +249,7 @@ private:
         OutputFile& file = *medley_;
         WriteHeader(file);
         WriteSilence(file, options_.Medley.BlankHead);
-        TMedleyMixer mixer(file, crossfade_.Time, options_.Medley.Envelope);
+        TMedleyMixer mixer(file, crossfade_, options_.Medley.Envelope);
         TDecodeAhead ahead(list_);
 
         for (int i = 0; i <= list_.Count() - 1 && !cancelMark_ && !Stopping(); ++i) {
@@ -391,7 +391,7 @@ private:
             OutputFile file = CreateReplacingFile(destination);
             WriteHeader(file);
             WriteSilence(file, options_.Medley.BlankHead);
-            ShapeSingle(segment_, crossfade_.Bytes / kPcmFrameBytes, options_.Medley.Envelope);
+            ShapeSingle(segment_, crossfade_.Frames(), options_.Medley.Envelope);
             file.Write(segment_.data(), ByteCount(segment_));
             WriteSilence(file, options_.Medley.BlankTail);
             FinishWav(file);

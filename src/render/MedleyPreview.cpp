@@ -66,7 +66,8 @@ class TMedleyProgram final : public TPcmProgram {
 public:
     TMedleyProgram(std::vector<TMedleyEntry> entries, const TMedleySettings& settings, TMedleyLayout layout,
                    std::int64_t from, std::int64_t to)
-        : entries_(std::move(entries)), settings_(settings), layout_(std::move(layout)), from_(from), to_(to)
+        : entries_(std::move(entries)), settings_(settings), crossfade_(SetCrossfadeTime(settings.CrossfadeTime)),
+          layout_(std::move(layout)), from_(from), to_(to)
     {
     }
 
@@ -79,7 +80,7 @@ public:
             return;
         // Frames a crossfade or more after where a segment begins owe nothing to
         // the segments before it: mixing starts at the last such segment.
-        const std::int64_t x = SetCrossfadeTime(settings_.CrossfadeTime).Bytes / kPcmFrameBytes;
+        const std::int64_t x = crossfade_.Frames();
         size_t first = 0;
         for (size_t q = 0; q < layout_.Placed.size(); ++q)
             if (layout_.Placed[q].At + x <= want)
@@ -95,7 +96,7 @@ public:
         sink_ = &sink;
         stopped_ = false;
 
-        TMedleyMixer mixer(file, settings_.CrossfadeTime, settings_.Envelope);
+        TMedleyMixer mixer(file, crossfade_, settings_.Envelope);
         for (size_t q = first; q < layout_.Placed.size() && !stopped_; ++q) {
             const TMedleyLayout::TPlaced& placed = layout_.Placed[q];
             if (placed.At >= to_)
@@ -164,6 +165,7 @@ private:
 
     std::vector<TMedleyEntry> entries_;
     TMedleySettings settings_;
+    TCrossfade crossfade_;
     TMedleyLayout layout_;
     std::int64_t from_;
     std::int64_t to_;
@@ -190,12 +192,13 @@ TMedleyLayout LayOutMedley(const std::vector<TMedleyEntry>& entries, const TMedl
     layout.HeadFrames = static_cast<std::int64_t>(SilenceBlockCount(settings.BlankHead)) * (kSilenceBlockBytes / kPcmFrameBytes);
     std::int64_t at = layout.HeadFrames;
     layout.SegmentsEnd = at;
+    const TCrossfade crossfade = SetCrossfadeTime(settings.CrossfadeTime);
     for (size_t i = 0; i < entries.size(); ++i) {
         const TMedleyEntry& e = entries[i];
         const std::int64_t n = SegmentFrames(e.SourcePath, e.StartTime, e.EndTime);
         if (n <= 1)
             continue;   // nothing to hear (or nothing a fade can shape): left out
-        const std::int64_t x = CrossfadeFrames(settings.CrossfadeTime, n * kPcmFrameBytes);
+        const std::int64_t x = CrossfadeFrames(crossfade, n * kPcmFrameBytes);
         layout.Placed.push_back({static_cast<int>(i), at, n, x});
         layout.SegmentsEnd = std::max(layout.SegmentsEnd, at + n);
         at += n - x;

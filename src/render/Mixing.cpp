@@ -113,9 +113,9 @@ TCrossfade SetCrossfadeTime(double seconds)
     return c;
 }
 
-std::int64_t CrossfadeFrames(double crossfadeTime, std::int64_t segmentBytes)
+std::int64_t CrossfadeFrames(const TCrossfade& crossfade, std::int64_t segmentBytes)
 {
-    return std::min(SetCrossfadeTime(crossfadeTime).Bytes, segmentBytes) / kPcmFrameBytes;
+    return std::min(crossfade.Bytes, segmentBytes) / kPcmFrameBytes;
 }
 
 double FadeInGain(std::int64_t i, std::int64_t x, TEnvelope envelope)
@@ -186,9 +186,8 @@ void PlaceSegment(OutputFile& file, const PcmBlock& segment, std::int64_t x, Pcm
     tail.assign(segment.end() - static_cast<std::ptrdiff_t>(x * kPcmChannels), segment.end());
 }
 
-TMedleyMixer::TMedleyMixer(OutputFile& file, double crossfadeTime, TEnvelope envelope)
-    : file_(file), crossfadeTime_(crossfadeTime),
-      crossfadeFrames_(SetCrossfadeTime(crossfadeTime).Bytes / kPcmFrameBytes), envelope_(envelope)
+TMedleyMixer::TMedleyMixer(OutputFile& file, const TCrossfade& crossfade, TEnvelope envelope)
+    : file_(file), crossfade_(crossfade), envelope_(envelope)
 {
 }
 
@@ -210,9 +209,9 @@ void TMedleyMixer::Push(const std::int16_t* samples, std::int64_t frames)
     received_ += frames;
     // Frames more than a crossfade before the newest one lie before the
     // fade-out, whatever the segment's length turns out to be.
-    const std::int64_t ready = HeldFrames() - crossfadeFrames_;
+    const std::int64_t ready = HeldFrames() - crossfade_.Frames();
     if (ready > 0)
-        Release(ready, crossfadeFrames_, -1);
+        Release(ready, crossfade_.Frames(), -1);
 }
 
 std::int64_t TMedleyMixer::End()
@@ -220,7 +219,7 @@ std::int64_t TMedleyMixer::End()
     const std::int64_t n = received_;
     if (n == 0)
         return 0;   // nothing to place: the previous tail waits for the next segment
-    const std::int64_t x = CrossfadeFrames(crossfadeTime_, n * kPcmFrameBytes);
+    const std::int64_t x = CrossfadeFrames(crossfade_, n * kPcmFrameBytes);
     Release(HeldFrames(), x, n);
     // The segment goes to disk while the next one is decoded; the medley's
     // final flushes wait for everything.

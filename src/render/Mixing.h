@@ -12,18 +12,21 @@ namespace medlark {
 
 class OutputFile;
 
-// The crossfade length as set at the start of a build. Bytes are 4 x Trunc(time x
-// 44100), formed in extended precision (0.3 s -> 52 916 bytes); held in 64 bits so
-// that crossfades of hours stay exact.
+// The crossfade length, set once at the start of a build (or of a rendering of
+// the live medley) and handed to everything that fades. Bytes are 4 x
+// Trunc(time x 44100), formed in extended precision (0.3 s -> 52 916 bytes);
+// held in 64 bits so that crossfades of hours stay exact.
 struct TCrossfade final {
     double Time = 0.0;
     std::int64_t Bytes = 0;
+
+    std::int64_t Frames() const { return Bytes / kPcmFrameBytes; }
 };
 TCrossfade SetCrossfadeTime(double seconds);
 
 // Fade length in frames of a medley segment: the crossfade, lowered to the
 // segment's own length.
-std::int64_t CrossfadeFrames(double crossfadeTime, std::int64_t segmentBytes);
+std::int64_t CrossfadeFrames(const TCrossfade& crossfade, std::int64_t segmentBytes);
 
 // Gain at frame i of a fade over x frames (1 throughout for TEnvelope::None). A fade over one frame divides 0 by 0
 // and raises the invalid-operation error.
@@ -45,7 +48,7 @@ void AddTail(PcmBlock& segment, const PcmBlock& tail);
 // ApplyFadeOut, PlaceSegment) writes, while only the last X frames are held.
 class TMedleyMixer final {
 public:
-    TMedleyMixer(OutputFile& file, double crossfadeTime, TEnvelope envelope);
+    TMedleyMixer(OutputFile& file, const TCrossfade& crossfade, TEnvelope envelope);
 
     void Begin();
     void Push(const std::int16_t* samples, std::int64_t frames);
@@ -64,8 +67,7 @@ private:
     void Release(std::int64_t count, std::int64_t x, std::int64_t n);
 
     OutputFile& file_;
-    double crossfadeTime_;
-    std::int64_t crossfadeFrames_;
+    TCrossfade crossfade_;
     TEnvelope envelope_;
     PcmBlock tail_;
     PcmBlock held_;              // frames not yet written, from frame head_ on

@@ -4,7 +4,6 @@
 #include "model/Error.h"
 #include "model/ProjectFile.h"
 #include "build/BuildCheck.h"
-#include "render/Mixing.h"
 #include "support/KDrop.h"
 #include "support/KThdCmp.h"
 #include "ui/DecimalSpinEdit.h"
@@ -786,9 +785,6 @@ void TFormXFade::BtnGoBuildClick()
                       : RadioItemQMID->isChecked()  ? u"MD"_s
                       : RadioItemQHIGH->isChecked() ? u"HI"_s
                                                     : u"MD"_s;
-    const TCrossfade crossfade = SetCrossfadeTime(options.Medley.CrossfadeTime);
-    CROSSFADE_TIME = crossfade.Time;
-    CROSSFADE_BYTES = crossfade.Bytes;
     pendingBuild_ = options;
 
     stopRequested_ = false;

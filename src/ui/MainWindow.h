@@ -130,8 +130,6 @@ public:
     THTMLPopup* HTMLPopup1;
 
     // Build fields.
-    double CROSSFADE_TIME = 0;
-    std::int64_t CROSSFADE_BYTES = 0;
     TCrossFadeMode CROSSFADE_MODES = cfmMixed;
     QString THREAD_ERROR;
     QString FAILED_COPIES;   // what the completion adds: notes, and the compressed copies the build could not make

@@ -110,7 +110,7 @@ void TWaveformBar::SetPoints(double in, double out)
 
 void TWaveformBar::SetFade(double crossfadeSeconds, TEnvelope envelope)
 {
-    crossfade_ = crossfadeSeconds;
+    crossfade_ = SetCrossfadeTime(crossfadeSeconds);
     envelope_ = envelope;
     update();
 }

@@ -6,6 +6,7 @@
 // dragged, the wheel zooms around the pointer down to about 10 ms a pixel.
 
 #include "model/MedleySettings.h"
+#include "render/Mixing.h"
 #include "render/WaveformSummary.h"
 
 #include <QTimer>
@@ -72,7 +73,7 @@ private:
     std::int64_t drawnReady_ = -1;
     double in_ = -1;
     double out_ = -1;
-    double crossfade_ = 10;
+    TCrossfade crossfade_ = SetCrossfadeTime(10);
     TEnvelope envelope_ = TEnvelope::Linear;
     TMarker dragging_ = TMarker::None;
     std::int64_t dragFrame_ = 0;

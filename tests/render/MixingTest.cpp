@@ -87,8 +87,8 @@ TEST(Mixing, CrossfadeBytesAreWholeTruncatedFrames)
     EXPECT_EQ(SetCrossfadeTime(0.3).Bytes, 52916);
     EXPECT_EQ(SetCrossfadeTime(6.0).Bytes, 1058400);
     EXPECT_EQ(SetCrossfadeTime(20000.0).Bytes, 3528000000LL);   // past 2^31 bytes, still exact
-    EXPECT_EQ(CrossfadeFrames(2.0, 176400), 44100);              // lowered to the segment's length
-    EXPECT_EQ(CrossfadeFrames(0.3, 10 * 176400), 13229);
+    EXPECT_EQ(CrossfadeFrames(SetCrossfadeTime(2.0), 176400), 44100);   // lowered to the segment's length
+    EXPECT_EQ(CrossfadeFrames(SetCrossfadeTime(0.3), 10 * 176400), 13229);
 }
 
 TEST(Mixing, TwoSegmentsOverlapByTheCrossfade)
@@ -100,7 +100,7 @@ TEST(Mixing, TwoSegmentsOverlapByTheCrossfade)
         {
             OutputFile file = CreateOutputFile(path);
             WriteHeader(file);
-            TMedleyMixer mixer(file, 2.0, envelope);
+            TMedleyMixer mixer(file, SetCrossfadeTime(2.0), envelope);
             for (std::int16_t value : {1000, 3000}) {
                 const PcmBlock segment = Constant(10 * kPcmRate, value);
                 mixer.Begin();
@@ -135,7 +135,7 @@ TEST(Mixing, ShortSegmentsAndEmptyOnes)
     const QString path = dir.filePath(u"short.wav"_s);
     OutputFile file = CreateOutputFile(path);
     WriteHeader(file);
-    TMedleyMixer mixer(file, 2.0, TEnvelope::Linear);
+    TMedleyMixer mixer(file, SetCrossfadeTime(2.0), TEnvelope::Linear);
 
     // A 1 s segment under a 2 s crossfade is faded over its whole length and
     // the next segment begins where it began.
@@ -177,7 +177,7 @@ TEST(Mixing, AnEmptySegmentIsMixedAsASkippedTrack)
     auto mix = [&](const QString& name, bool withEmpty) {
         OutputFile file = CreateOutputFile(dir.filePath(name));
         WriteHeader(file);
-        TMedleyMixer mixer(file, 1.0, TEnvelope::Sine);
+        TMedleyMixer mixer(file, SetCrossfadeTime(1.0), TEnvelope::Sine);
         mixer.Begin();
         mixer.Push(a.data(), FrameCount(a));
         mixer.End();
@@ -218,7 +218,7 @@ TEST(Mixing, StreamedMedleyEqualsTheWholeSegmentStep)
         OutputFile b = CreateOutputFile(whole);
         WriteHeader(a);
         WriteHeader(b);
-        TMedleyMixer mixer(a, 0.5, envelope);
+        TMedleyMixer mixer(a, SetCrossfadeTime(0.5), envelope);
         PcmBlock tail;
         for (const std::int64_t n : lengths) {
             PcmBlock segment(static_cast<size_t>(n) * 2);
@@ -232,7 +232,7 @@ TEST(Mixing, StreamedMedleyEqualsTheWholeSegmentStep)
             }
             mixer.End();
 
-            const std::int64_t x = CrossfadeFrames(0.5, n * 4);
+            const std::int64_t x = CrossfadeFrames(SetCrossfadeTime(0.5), n * 4);
             ApplyFadeIn(segment, x, envelope);
             AddTail(segment, tail);
             ApplyFadeOut(segment, x, envelope);
