@@ -290,7 +290,7 @@ int Run(const QCoreApplication& app)
         Print(stderr, NoTracksMessage() + u"\n"_s);
         return kExitError;
     }
-    const QStringList problems = ValidateTracks(list, FormatNumber(options.Medley.CrossfadeTime));
+    const QStringList problems = ValidateTracks(list, options.Medley.CrossfadeTime);
     if (!problems.isEmpty()) {
         Print(stderr, Plain(ValidationMessage(problems)));
         return kExitError;

@@ -1,6 +1,5 @@
 #include "build/BuildCheck.h"
 
-#include "model/NumberText.h"
 #include "model/TrackList.h"
 
 #include <algorithm>
@@ -15,11 +14,10 @@ QString NoTracksMessage()
     return u"1つ以上のトラックが必要です。"_s;
 }
 
-QStringList ValidateTracks(const TrackList& list, const QString& crossfadeFieldText)
+QStringList ValidateTracks(const TrackList& list, double crossfadeTime)
 {
-    const QString field = crossfadeFieldText.trimmed();
-    const int whole = field.isEmpty() ? 0 : ParseInteger(field).value_or(0);
-    const long double halfField = static_cast<long double>(whole) / 2.0L;
+    const bool whole = std::isfinite(crossfadeTime) && std::trunc(crossfadeTime) == crossfadeTime;
+    const long double halfField = whole ? static_cast<long double>(crossfadeTime) / 2.0L : 0.0L;
 
     QStringList lines;
     for (int i = 0; i < list.Count(); ++i) {

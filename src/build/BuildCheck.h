@@ -12,9 +12,9 @@ class TrackList;
 QString NoTracksMessage();
 
 // One or two lines per entry that is not fit for a build. A segment is too short
-// when its length is at most half the crossfade field's whole-number value; when
-// the field does not hold a whole number, only practically equal times are.
-QStringList ValidateTracks(const TrackList& list, const QString& crossfadeFieldText);
+// when its length is at most half the crossfade time, where that is a whole
+// number of seconds; with any other crossfade, only practically equal times are.
+QStringList ValidateTracks(const TrackList& list, double crossfadeTime);
 
 // The message box text for the lines of ValidateTracks.
 QString ValidationMessage(const QStringList& lines);

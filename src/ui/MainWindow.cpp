@@ -754,7 +754,7 @@ void TFormXFade::BtnGoBuildClick()
         ui.MessageBox(this, NoTracksMessage(), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
         return;
     }
-    const QStringList lines = ValidateTracks(tracks_, AdvSpinEdit1->text());
+    const QStringList lines = ValidateTracks(tracks_, AdvSpinEdit1->value());
     if (!lines.isEmpty()) {
         ui.MessageBox(this, ValidationMessage(lines), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
         return;

@@ -290,7 +290,7 @@ TEST(BuildCheck, LinesForEveryProblemInListOrder)
     list.AddTrackFile(path)->SetTimes(5, -1);         // 4: no out point
     list.AddTrackFile(path)->SetTimes(1, 4);          // 5: exactly half the crossfade
     list.AddTrackFile(path)->SetTimes(1, 4.01);       // 6: fine
-    const QStringList lines = ValidateTracks(list, u" 6 "_s);
+    const QStringList lines = ValidateTracks(list, 6.0);
     EXPECT_EQ(lines, (QStringList{u"1番目のトラックの時間設定が未定義です"_s, u"2番目のトラックの時間設定が不正です"_s,
                                   u"2番目のトラックの時間設定が短すぎます"_s, u"3番目のトラックの開始時間が未設定です"_s,
                                   u"4番目のトラックの終了時間が未設定です"_s, u"5番目のトラックの時間設定が短すぎます"_s}));
@@ -303,8 +303,12 @@ TEST(BuildCheck, LinesForEveryProblemInListOrder)
     other.AddTrackFile(path)->SetTimes(2, 2.5);
     other.AddTrackFile(path)->SetTimes(3, 3);
     other.AddTrackFile(path)->SetTimes(1e6, 1e6 + 1e-9);
-    EXPECT_EQ(ValidateTracks(other, u"6.5"_s), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
-    EXPECT_EQ(ValidateTracks(other, u""_s), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
+    EXPECT_EQ(ValidateTracks(other, 6.5), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
+    EXPECT_EQ(ValidateTracks(other, 1.000001), QStringList{u"2番目のトラックの時間設定が短すぎます"_s});
+    // A whole one: half of it.
+    EXPECT_EQ(ValidateTracks(other, 1.0), (QStringList{u"1番目のトラックの時間設定が短すぎます"_s,
+                                                       u"2番目のトラックの時間設定が短すぎます"_s,
+                                                       u"3番目のトラックの時間設定が短すぎます"_s}));
     EXPECT_EQ(NoTracksMessage(), u"1つ以上のトラックが必要です。");
 }
 
