@@ -29,10 +29,11 @@ namespace {
 
 class Silent final : public TBuildUser {
 public:
-    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::No; }
-    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::No; }
-    TAnswer AskOverwrite(const QString&) override { return TAnswer::Cancel; }
-    void Send(unsigned, int, int) override {}
+    void Progress(int, int) override {}
+    void Encoding(bool) override {}
+    TSkipAnswer AskSkipUnsupported(const QString&) override { return TSkipAnswer::Stop; }
+    TSkipAnswer AskSkipCutFailed(const QString&) override { return TSkipAnswer::Stop; }
+    TOverwriteAnswer AskOverwrite(const QString&) override { return TOverwriteAnswer::Stop; }
 };
 
 QString Source(const QTemporaryDir& dir)

@@ -20,6 +20,8 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 using namespace medlark;
@@ -48,21 +50,31 @@ QString Plain(QString text)
 
 class CommandLineUser final : public TBuildUser {
 public:
-    std::optional<TAnswer> onProblem;
-    std::optional<TAnswer> onOverwrite;
+    std::optional<TSkipAnswer> onProblem;
+    std::optional<TOverwriteAnswer> onOverwrite;
 
-    TAnswer AskSkipUnsupported(const QString& message) override { return Ask(message, onProblem, false); }
-    TAnswer AskSkipCutFailed(const QString& message) override { return Ask(message, onProblem, false); }
-    TAnswer AskOverwrite(const QString& message) override { return Ask(message, onOverwrite, true); }
-
-    void Send(unsigned message, int wParam, int lParam) override
+    TSkipAnswer AskSkipUnsupported(const QString& message) override { return AskSkip(message); }
+    TSkipAnswer AskSkipCutFailed(const QString& message) override { return AskSkip(message); }
+    TOverwriteAnswer AskOverwrite(const QString& message) override
     {
-        if (message == kMsgEncoding) {
-            encoding_ = wParam != 0;
-        } else if (message == kMsgProgress) {
-            position_ = wParam;
-            last_ = lParam;
-        }
+        const char preset = !onOverwrite                                   ? 0
+                            : *onOverwrite == TOverwriteAnswer::Overwrite ? 'y'
+                            : *onOverwrite == TOverwriteAnswer::Skip      ? 'n'
+                                                                          : 'c';
+        const char key = Ask(message, preset, true);
+        return key == 'y' ? TOverwriteAnswer::Overwrite : key == 'n' ? TOverwriteAnswer::Skip : TOverwriteAnswer::Stop;
+    }
+
+    void Progress(int position, int lastIndex) override
+    {
+        position_ = position;
+        last_ = lastIndex;
+        DrawBar();
+    }
+
+    void Encoding(bool on) override
+    {
+        encoding_ = on;
         DrawBar();
     }
 
@@ -74,15 +86,24 @@ public:
     }
 
 private:
-    TAnswer Ask(const QString& message, const std::optional<TAnswer>& preset, bool withCancel)
+    TSkipAnswer AskSkip(const QString& message)
+    {
+        const char preset = !onProblem ? 0 : *onProblem == TSkipAnswer::Skip ? 'y' : 'n';
+        return Ask(message, preset, false) == 'y' ? TSkipAnswer::Skip : TSkipAnswer::Stop;
+    }
+
+    // The prompt's answer as its key: 'y', 'n' or, with cancel, 'c'. A preset
+    // answer (0 for none) is shown and taken; without a terminal to ask, the
+    // one that stops the build.
+    char Ask(const QString& message, char preset, bool withCancel)
     {
         EndBar();
         Print(stderr, Plain(message) + u"\n"_s);
-        if (preset) {
-            Print(stderr, preset == TAnswer::Yes ? u"-> yes\n"_s : preset == TAnswer::No ? u"-> no\n"_s : u"-> cancel\n"_s);
-            return *preset;
+        if (preset != 0) {
+            Print(stderr, preset == 'y' ? u"-> yes\n"_s : preset == 'n' ? u"-> no\n"_s : u"-> cancel\n"_s);
+            return preset;
         }
-        const TAnswer stop = withCancel ? TAnswer::Cancel : TAnswer::No;
+        const char stop = withCancel ? 'c' : 'n';
         if (!isatty(STDIN_FILENO)) {
             Print(stderr, withCancel ? u"-> cancel (no terminal to ask)\n"_s : u"-> no (no terminal to ask)\n"_s);
             return stop;
@@ -93,9 +114,9 @@ private:
             if (std::fgets(line, sizeof line, stdin) == nullptr)
                 return stop;
             switch (line[0]) {
-            case 'y': case 'Y': return TAnswer::Yes;
-            case 'n': case 'N': return TAnswer::No;
-            case 'c': case 'C': if (withCancel) return TAnswer::Cancel; break;
+            case 'y': case 'Y': return 'y';
+            case 'n': case 'N': return 'n';
+            case 'c': case 'C': if (withCancel) return 'c'; break;
             default: break;
             }
         }
@@ -135,13 +156,17 @@ double SecondsOption(const QCommandLineParser& parser, const QString& name, doub
     return *value;
 }
 
-TAnswer AnswerOption(const QCommandLineParser& parser, const QString& name, const QStringList& words)
+// The value of a flag that takes one of a few words (without regard to case).
+template <class T>
+T ChoiceOption(const QCommandLineParser& parser, const QString& name, const std::vector<std::pair<QString, T>>& choices)
 {
     const QString value = parser.value(name).toLower();
-    static const TAnswer answers[] = {TAnswer::Yes, TAnswer::No, TAnswer::Cancel};
-    for (int i = 0; i < words.size(); ++i)
-        if (value == words[i])
-            return answers[i];
+    QStringList words;
+    for (const auto& [word, choice] : choices) {
+        if (value == word)
+            return choice;
+        words << word;
+    }
     throw Usage{u"--%1: one of %2 is needed, not \"%3\""_s.arg(name, words.join(u", "_s), parser.value(name))};
 }
 
@@ -227,9 +252,8 @@ int Run(const QCoreApplication& app)
     if (parser.isSet(u"tail"_s))
         options.Medley.BlankTail = SecondsOption(parser, u"tail"_s, 0, 10);
     if (parser.isSet(u"envelope"_s))
-        options.Medley.Envelope = AnswerOption(parser, u"envelope"_s, {u"linear"_s, u"sine"_s}) == TAnswer::Yes
-                                      ? TEnvelope::Linear
-                                      : TEnvelope::Sine;
+        options.Medley.Envelope =
+            ChoiceOption<TEnvelope>(parser, u"envelope"_s, {{u"linear"_s, TEnvelope::Linear}, {u"sine"_s, TEnvelope::Sine}});
     if (parser.isSet(u"bookmark"_s) || parser.isSet(u"no-bookmark"_s))
         options.WriteBookmark = parser.isSet(u"bookmark"_s);
     if (parser.isSet(u"json"_s) || parser.isSet(u"no-json"_s))
@@ -276,9 +300,12 @@ int Run(const QCoreApplication& app)
 
     CommandLineUser user;
     if (parser.isSet(u"on-problem"_s))
-        user.onProblem = AnswerOption(parser, u"on-problem"_s, {u"skip"_s, u"stop"_s});
+        user.onProblem =
+            ChoiceOption<TSkipAnswer>(parser, u"on-problem"_s, {{u"skip"_s, TSkipAnswer::Skip}, {u"stop"_s, TSkipAnswer::Stop}});
     if (parser.isSet(u"overwrite"_s))
-        user.onOverwrite = AnswerOption(parser, u"overwrite"_s, {u"yes"_s, u"no"_s, u"cancel"_s});
+        user.onOverwrite = ChoiceOption<TOverwriteAnswer>(
+            parser, u"overwrite"_s,
+            {{u"yes"_s, TOverwriteAnswer::Overwrite}, {u"no"_s, TOverwriteAnswer::Skip}, {u"cancel"_s, TOverwriteAnswer::Stop}});
 
     const QString project = args[0];
     if (!QFileInfo(project).isFile())

@@ -183,8 +183,8 @@ public:
             MakeFolder(buildDirectory);
 
         const int last = list_.Count() - 1;
-        user_.Send(kMsgProgress, 0, last);
-        user_.Send(kMsgEncoding, compress_ || video_ ? 1 : 0, 0);
+        user_.Progress(0, last);
+        user_.Encoding(compress_ || video_);
 
         if (options_.Mode == cfmMixed)
             RunMedley();
@@ -235,10 +235,10 @@ private:
         return true;
     }
 
-    bool Skip(int i, TAnswer answer)
+    bool Skip(int i, TSkipAnswer answer)
     {
-        if (answer == TAnswer::Yes)
-            user_.Send(kMsgProgress, i, list_.Count() - 1);
+        if (answer == TSkipAnswer::Skip)
+            user_.Progress(i, list_.Count() - 1);
         else
             cancelMark_ = true;
         return false;
@@ -262,7 +262,7 @@ private:
             const std::int64_t bytes = mixer.End();
             if (bytes == 0) {
                 // Nothing to hear (in and out point within one frame): as a skipped track.
-                user_.Send(kMsgProgress, i + 1, list_.Count() - 1);
+                user_.Progress(i + 1, list_.Count() - 1);
                 continue;
             }
             const TrackEntry& entry = list_.At(i);
@@ -272,7 +272,7 @@ private:
             if (writeJson_)
                 json_.Add(mark);
             marks_.push_back(mark);
-            user_.Send(kMsgProgress, i + 1, list_.Count() - 1);
+            user_.Progress(i + 1, list_.Count() - 1);
         }
 
         // Finish: the tracks placed so far, also after a stop.
@@ -377,13 +377,13 @@ private:
             }
             const QString destination = TrackFile(i);
             if (QFileInfo::exists(destination)) {
-                const TAnswer answer = user_.AskOverwrite(OverwriteText(destination));
-                if (answer == TAnswer::Cancel) {
+                const TOverwriteAnswer answer = user_.AskOverwrite(OverwriteText(destination));
+                if (answer == TOverwriteAnswer::Stop) {
                     cancelMark_ = true;
                     return;
                 }
-                if (answer == TAnswer::No) {
-                    user_.Send(kMsgProgress, i, list_.Count() - 1);
+                if (answer == TOverwriteAnswer::Skip) {
+                    user_.Progress(i, list_.Count() - 1);
                     continue;
                 }
             }
@@ -404,7 +404,7 @@ private:
                 if (options_.WriteHtml)
                     html_->Write(title, dest, {});
             }
-            user_.Send(kMsgProgress, i, list_.Count() - 1);
+            user_.Progress(i, list_.Count() - 1);
         }
     }
 
@@ -424,7 +424,7 @@ private:
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (stopped_)
             encoder_->Terminate();   // the running encoder is stopped, nothing more is encoded
-        user_.Send(kMsgEncoding, 0, 0);
+        user_.Encoding(false);
         for (const TEncodeFailure& failure : encoder_->Failures())
             failedCopies_.push_back({failure.Dest, failure.Reason});
         if (options_.WriteHtml && !stopped_) {

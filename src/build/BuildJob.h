@@ -3,6 +3,7 @@
 // decodes, shapes and writes each segment, leaves the side outputs, and talks to
 // its user only through TBuildUser.
 
+#include "build/BuildUser.h"
 #include "model/BuildMode.h"
 #include "model/MedleySettings.h"
 #include "render/PcmBlock.h"
@@ -36,31 +37,6 @@ struct TBuildOptions final {
     bool ExportVideo = false;
     QString CoverImage;
     bool WriteChapters = false;
-};
-
-// Answers of the prompts, as message-box button numbers.
-enum class TAnswer { Yes = 6, No = 7, Cancel = 2 };
-
-// Progress messages to the progress dialog.
-inline constexpr unsigned kMsgProgress = 32769;   // wParam: position, lParam: last track index
-inline constexpr unsigned kMsgEncoding = 32770;   // wParam: 1 while compressed copies are made
-
-// The build's user: the desktop window or the command line. Every call waits
-// for its answer; the build goes on only afterwards.
-class TBuildUser {
-public:
-    virtual ~TBuildUser() = default;
-    // Yes/No, warning, caption "エラー": skip the track (Yes) or stop the build (No).
-    virtual TAnswer AskSkipUnsupported(const QString& message) = 0;
-    virtual TAnswer AskSkipCutFailed(const QString& message) = 0;
-    // Yes/No/Cancel, information, caption "確認": overwrite, skip the track, or stop.
-    virtual TAnswer AskOverwrite(const QString& message) = 0;
-    virtual void Send(unsigned message, int wParam, int lParam) = 0;
-    // The user asked the build to stop (read between tracks and while
-    // encoding): rendering ends after the current track, a medley is finished
-    // with the tracks done, a running encoder is stopped and nothing more is
-    // encoded or published.
-    virtual bool StopRequested() { return false; }
 };
 
 QString SkipUnsupportedText(const QString& sourcePath);

@@ -87,28 +87,17 @@ bool TKThdComp::Terminated() const
     return !FRunning || stopRequested_;
 }
 
-void TKThdComp::AsyncEvent(std::uintptr_t wParam, std::intptr_t lParam)
+void TKThdComp::AsyncEvent(std::function<void()> call)
 {
-    QMetaObject::invokeMethod(
-        this, [this, wParam, lParam] {
-            if (OnAsyncEvent)
-                OnAsyncEvent(this, wParam, lParam);
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
 }
 
-std::intptr_t TKThdComp::Synchronize(std::uintptr_t wParam, std::intptr_t lParam)
+void TKThdComp::Synchronize(const std::function<void()>& call)
 {
-    std::intptr_t result = 0;
-    auto call = [this, wParam, lParam, &result] {
-        if (OnSynchronize)
-            OnSynchronize(this, wParam, lParam, result);
-    };
     if (OnUiThread(this))
         call();
     else
         QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
-    return result;
 }
 
 } // namespace medlark

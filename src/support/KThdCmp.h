@@ -1,8 +1,8 @@
 #pragma once
 // TKThdComp runs one piece of work on a fresh worker thread per Start and tells
 // its owner on the user-interface thread when the work has ended. The worker can
-// reach the user-interface thread by AsyncEvent (queued, in order, no waiting)
-// and Synchronize (runs there and waits for the result).
+// run calls on the user-interface thread: AsyncEvent (queued, in order, no
+// waiting) and Synchronize (runs there and waits until it has run).
 
 #include <QObject>
 #include <QPointer>
@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <functional>
 
-
 namespace medlark {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -22,17 +21,12 @@ class TKThdComp final : public QObject {
     Q_OBJECT
 public:
     using TNotifyEvent = std::function<void(TKThdComp* sender)>;
-    using TKThdAsyncEvent = std::function<void(TKThdComp* sender, std::uintptr_t wParam, std::intptr_t lParam)>;
-    using TKThdSyncEvent = std::function<void(TKThdComp* sender, std::uintptr_t wParam, std::intptr_t lParam,
-                                              std::intptr_t& result)>;
 
     explicit TKThdComp(QObject* owner = nullptr);
     ~TKThdComp() override;
 
     TNotifyEvent OnExecute;
     TNotifyEvent OnTerminate;
-    TKThdAsyncEvent OnAsyncEvent;
-    TKThdSyncEvent OnSynchronize;
     TThreadPriority Priority = tpNormal;
     std::intptr_t Tag = 0;   // the owner's
 
@@ -46,8 +40,13 @@ public:
     void CriticalEnter() { FCriticalSection.lock(); }
     void CriticalLeave() { FCriticalSection.unlock(); }
 
-    void AsyncEvent(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t Synchronize(std::uintptr_t wParam, std::intptr_t lParam);
+    // Runs call on the user-interface thread after the calls posted before it;
+    // returns at once. Callable from any thread.
+    void AsyncEvent(std::function<void()> call);
+    // Runs call on the user-interface thread and returns once it has run
+    // (what it hands back, it writes through its captures). On that thread
+    // itself the call runs at once.
+    void Synchronize(const std::function<void()>& call);
 
 private:
     void EndRelay();

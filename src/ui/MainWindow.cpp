@@ -48,39 +48,45 @@ const QString kTrackFilter =
 const QString kProjectFilter = u"Medlark's  data (*.mlkd)|*.mlkd"_s;
 const QString kOutputFilter = u"Wave (*.wav)|*.wav"_s;
 
-// What the worker asks the user-interface thread for.
-enum TSyncRequest : std::uintptr_t { srSkipUnsupported = 1, srSkipCutFailed, srOverwrite, srSend };
-
-struct TSentMessage {
-    unsigned message;
-    int wParam;
-    int lParam;
-};
-
-// The build's user, seen from the worker thread: everything goes through the
-// worker component's Synchronize, so the worker waits for each answer and update.
+// The build's user, seen from the worker thread: every call runs on the
+// user-interface thread through the worker component's Synchronize, so the
+// worker waits for each answer and update, in the order they were made.
 class TWindowBuildUser final : public TBuildUser {
 public:
-    TWindowBuildUser(TKThdComp* comp, const std::atomic<bool>& stop) : comp_(comp), stop_(stop) {}
+    TWindowBuildUser(TFormXFade& window, TKThdComp& comp, const std::atomic<bool>& stop)
+        : window_(window), comp_(comp), stop_(stop)
+    {
+    }
 
     bool StopRequested() override { return stop_.load(); }
 
-    TAnswer AskSkipUnsupported(const QString& message) override { return Ask(srSkipUnsupported, message); }
-    TAnswer AskSkipCutFailed(const QString& message) override { return Ask(srSkipCutFailed, message); }
-    TAnswer AskOverwrite(const QString& message) override { return Ask(srOverwrite, message); }
-    void Send(unsigned message, int wParam, int lParam) override
+    void Progress(int position, int lastIndex) override
     {
-        TSentMessage m{message, wParam, lParam};
-        comp_->Synchronize(srSend, reinterpret_cast<std::intptr_t>(&m));
+        comp_.Synchronize([&] { window_.BuildProgress(position, lastIndex); });
+    }
+    void Encoding(bool on) override
+    {
+        comp_.Synchronize([&] { window_.BuildEncoding(on); });
+    }
+    TSkipAnswer AskSkipUnsupported(const QString& message) override { return AskSkip(message); }
+    TSkipAnswer AskSkipCutFailed(const QString& message) override { return AskSkip(message); }
+    TOverwriteAnswer AskOverwrite(const QString& message) override
+    {
+        TOverwriteAnswer answer = TOverwriteAnswer::Stop;
+        comp_.Synchronize([&] { answer = window_.AskOverwriteTrack(message); });
+        return answer;
     }
 
 private:
-    TAnswer Ask(TSyncRequest request, const QString& message)
+    TSkipAnswer AskSkip(const QString& message)
     {
-        return static_cast<TAnswer>(comp_->Synchronize(request, reinterpret_cast<std::intptr_t>(&message)));
+        TSkipAnswer answer = TSkipAnswer::Stop;
+        comp_.Synchronize([&] { answer = window_.AskSkipTrack(message); });
+        return answer;
     }
 
-    TKThdComp* comp_;
+    TFormXFade& window_;
+    TKThdComp& comp_;
     const std::atomic<bool>& stop_;
 };
 
@@ -377,40 +383,40 @@ void TFormXFade::CreateControls()
     KThdComp2->setObjectName(u"KThdComp2"_s);
     KThdComp2->OnExecute = [this](TKThdComp*) { KThdComp2Execute(); };
     KThdComp2->OnTerminate = [this](TKThdComp*) { KThdComp2Terminate(); };
-    KThdComp2->OnSynchronize = [this](TKThdComp*, std::uintptr_t request, std::intptr_t data, std::intptr_t& result) {
-        TUiServices& ui = TUiServices::Instance();
-        switch (request) {
-        case srSkipUnsupported:
-        case srSkipCutFailed:
-            result = ui.MessageBox(this, *reinterpret_cast<const QString*>(data), u"エラー"_s, QMessageBox::Warning,
-                                   QMessageBox::Yes | QMessageBox::No)
-                           == QMessageBox::Yes
-                       ? static_cast<std::intptr_t>(TAnswer::Yes)
-                       : static_cast<std::intptr_t>(TAnswer::No);
-            break;
-        case srOverwrite: {
-            const auto button = ui.MessageBox(this, *reinterpret_cast<const QString*>(data), u"確認"_s,
-                                              QMessageBox::Information,
-                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-            result = static_cast<std::intptr_t>(button == QMessageBox::Yes  ? TAnswer::Yes
-                                                : button == QMessageBox::No ? TAnswer::No
-                                                                            : TAnswer::Cancel);
-            break;
-        }
-        case srSend: {
-            const auto* m = reinterpret_cast<const TSentMessage*>(data);
-            if (progress_ != nullptr) {
-                if (m->message == kMsgProgress)
-                    progress_->Receive(static_cast<unsigned>(m->wParam), m->lParam);
-                else if (m->message == kMsgEncoding)
-                    progress_->EncReceive(m->wParam != 0);
-            }
-            break;
-        }
-        default:
-            break;
-        }
-    };
+}
+
+void TFormXFade::BuildProgress(int position, int lastIndex)
+{
+    if (progress_ != nullptr)
+        progress_->Receive(position, lastIndex);
+}
+
+void TFormXFade::BuildEncoding(bool on)
+{
+    if (progress_ != nullptr)
+        progress_->EncReceive(on);
+}
+
+TSkipAnswer TFormXFade::AskSkipTrack(const QString& message)
+{
+    return TUiServices::Instance().MessageBox(this, message, u"エラー"_s, QMessageBox::Warning,
+                                              QMessageBox::Yes | QMessageBox::No)
+                   == QMessageBox::Yes
+               ? TSkipAnswer::Skip
+               : TSkipAnswer::Stop;
+}
+
+TOverwriteAnswer TFormXFade::AskOverwriteTrack(const QString& message)
+{
+    switch (TUiServices::Instance().MessageBox(this, message, u"確認"_s, QMessageBox::Information,
+                                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return TOverwriteAnswer::Overwrite;
+    case QMessageBox::No:
+        return TOverwriteAnswer::Skip;
+    default:
+        return TOverwriteAnswer::Stop;
+    }
 }
 
 void TFormXFade::CreateMenu()
@@ -798,7 +804,7 @@ void TFormXFade::BtnGoBuildClick()
 
 void TFormXFade::KThdComp2Execute()
 {
-    TWindowBuildUser user(KThdComp2, stopRequested_);
+    TWindowBuildUser user(*this, *KThdComp2, stopRequested_);
     const TBuildOutcome outcome = RunBuildJob(pendingBuild_, tracks_, user);
     THREAD_ERROR = outcome.ThreadError;
     FAILED_COPIES = CompletionDetails(outcome);

@@ -80,6 +80,14 @@ public:
     void BtnHelpClick();
     void KThdComp2Terminate();
 
+    // What a running build reports and asks, on the user-interface thread.
+    void BuildProgress(int position, int lastIndex);
+    void BuildEncoding(bool on);
+    // "エラー", Yes/No: skip the track or stop the build.
+    TSkipAnswer AskSkipTrack(const QString& message);
+    // "確認", Yes/No/Cancel: replace the track file, skip the track, or stop.
+    TOverwriteAnswer AskOverwriteTrack(const QString& message);
+
     // Controls, by their form names.
     TBanner* AdvGDIPPicture2;
     QLabel* Label1;

@@ -64,7 +64,7 @@ TProgressDlg::TProgressDlg(QWidget* owner)
         move(owner->geometry().center() - rect().center());
 }
 
-void TProgressDlg::Receive(unsigned position, int maximum)
+void TProgressDlg::Receive(int position, int maximum)
 {
     // A build of one track sends the maximum 0: the bar shows empty, then full.
     const int top = std::max(maximum, 1);

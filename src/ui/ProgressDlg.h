@@ -18,8 +18,8 @@ class TProgressDlg final : public QDialog {
 public:
     explicit TProgressDlg(QWidget* owner);
 
-    // The progress message: maximum, then position (a full bar past the maximum).
-    void Receive(unsigned position, int maximum);
+    // The build's progress: maximum, then position (a full bar past the maximum).
+    void Receive(int position, int maximum);
     // The encoding indicator: on shows the label and starts its blinking.
     void EncReceive(bool on);
     // The build has ended: the dialog closes.
@@ -29,7 +29,7 @@ public:
     void reject() override;
 
 Q_SIGNALS:
-    void Progressed(unsigned position, int maximum);
+    void Progressed(int position, int maximum);
     void StopRequested();
 
 protected:

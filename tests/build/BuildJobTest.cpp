@@ -1,6 +1,7 @@
 #include "build/BuildJob.h"
 
 #include "Fixtures.h"
+#include "build/TestBuild.h"
 #include "model/TimeText.h"
 #include "model/TrackList.h"
 #include "build/BuildCheck.h"
@@ -31,46 +32,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Answers prompts from a script and records everything the job says.
-class ScriptedUser final : public TBuildUser {
-public:
-    std::deque<TAnswer> answers;
-    QStringList prompts;
-    std::vector<std::pair<unsigned, std::pair<int, int>>> messages;
-
-    TAnswer AskSkipUnsupported(const QString& m) override { return Answer(u"unsupported: "_s + m); }
-    TAnswer AskSkipCutFailed(const QString& m) override { return Answer(u"cut: "_s + m); }
-    TAnswer AskOverwrite(const QString& m) override { return Answer(u"overwrite: "_s + m); }
-    void Send(unsigned message, int wParam, int lParam) override { messages.push_back({message, {wParam, lParam}}); }
-
-    std::vector<int> Positions() const
-    {
-        std::vector<int> p;
-        for (const auto& [m, args] : messages)
-            if (m == kMsgProgress)
-                p.push_back(args.first);
-        return p;
-    }
-
-private:
-    TAnswer Answer(const QString& prompt)
-    {
-        prompts << prompt;
-        if (answers.empty())
-            return TAnswer::No;
-        const TAnswer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-};
-
-
-PcmBlock ReadWavPcm(const QString& path)
+// Prompts not scripted are answered No: a track that fails stops the build, an
+// existing track file is kept.
+TTestUser ScriptedUser()
 {
-    const QByteArray bytes = ReadAll(path).mid(kWavHeaderBytes);
-    PcmBlock pcm(static_cast<size_t>(bytes.size()) / 2);
-    std::memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
-    return pcm;
+    return TTestUser(TSkipAnswer::Stop, TOverwriteAnswer::Skip);
 }
 
 QString NotAudio(const QTemporaryDir& dir)
@@ -81,16 +47,12 @@ QString NotAudio(const QTemporaryDir& dir)
     return file.fileName();
 }
 
+// The test build with the bookmark text and the JSON track map.
 TBuildOptions MedleyOptions(const QString& output)
 {
-    TBuildOptions o;
-    o.OutputPath = output;
-    o.Medley = {1.0, TEnvelope::Linear, 0.5, 0.3};
+    TBuildOptions o = TestOptions(output);
     o.WriteBookmark = true;
     o.WriteJson = true;
-    o.Today = QDate(2026, 12, 8);
-    o.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
-    o.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
     return o;
 }
 
@@ -108,21 +70,16 @@ TEST(BuildJob, MedleySkipsAnUnopenableTrackWhenToldTo)
     list.AddTrackFile(NotAudio(dir))->SetTimes(0, 2);
     list.AddTrackFile(source)->SetTimes(4.0, 7.0);
 
-    ScriptedUser user;
-    user.answers = {TAnswer::Yes};
+    TTestUser user = ScriptedUser();
+    user.skipAnswers = {TSkipAnswer::Skip};
     const QString output = dir.filePath(u"a.wav"_s);
     const TBuildOutcome outcome = RunBuildJob(MedleyOptions(output), list, user);
     EXPECT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
     EXPECT_FALSE(outcome.CancelMark);
     EXPECT_EQ(user.prompts, QStringList{u"unsupported: 対応していない形式です: broken \"2\".mp3\r\nこのトラックを飛ばして続けますか？"_s});
     EXPECT_EQ(user.Positions(), (std::vector<int>{0, 1, 1, 3}));
-    for (const auto& [m, args] : user.messages) {
-        if (m == kMsgProgress) {
-            EXPECT_EQ(args.second, 2);
-        }
-    }
-    EXPECT_EQ(user.messages[1], (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {0, 0}}));
-    EXPECT_EQ(user.messages.back(), (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {0, 0}}));
+    EXPECT_EQ(user.reports, (QStringList{u"progress 0/2"_s, u"encoding off"_s, u"progress 1/2"_s, u"progress 1/2"_s,
+                                         u"progress 3/2"_s, u"encoding off"_s}));
 
     // Head 0.5 s, 3 s and 3 s overlapped by 1 s, tail 0.3 s.
     const PcmBlock pcm = ReadWavPcm(output);
@@ -154,8 +111,8 @@ TEST(BuildJob, MedleyStoppedAtAPromptIsStillFinished)
     list.AddTrackFile(source)->SetTimes(8.5, 9.0);   // beyond the end: nothing to cut
     list.AddTrackFile(source)->SetTimes(4.0, 7.0);
 
-    ScriptedUser user;
-    user.answers = {TAnswer::No};
+    TTestUser user = ScriptedUser();
+    user.skipAnswers = {TSkipAnswer::Stop};
     const QString output = dir.filePath(u"b.wav"_s);
     const TBuildOutcome outcome = RunBuildJob(MedleyOptions(output), list, user);
     EXPECT_TRUE(outcome.ThreadError.isEmpty());
@@ -177,8 +134,8 @@ TEST(BuildJob, EveryTrackSkippedLeavesBlanksAndEmptySideOutputs)
     QTemporaryDir dir;
     TrackList list;
     list.AddTrackFile(NotAudio(dir))->SetTimes(0, 2);
-    ScriptedUser user;
-    user.answers = {TAnswer::Yes};
+    TTestUser user = ScriptedUser();
+    user.skipAnswers = {TSkipAnswer::Skip};
     const QString output = dir.filePath(u"mix.final.wav"_s);
     EXPECT_FALSE(RunBuildJob(MedleyOptions(output), list, user).CancelMark);
     EXPECT_EQ(ReadAll(output).size(), kWavHeaderBytes + (kSecond / 2 + kSecond * 3 / 10) * 4);
@@ -199,12 +156,12 @@ TEST(BuildJob, ErrorsEndTheBuildWithTheirMessage)
     QTemporaryDir dir;
     TrackList list;
     list.AddTrackFile(SignalWav())->SetTimes(1, 2);
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     const QString output = dir.filePath(u"no folder/x.wav"_s);
     const TBuildOutcome outcome = RunBuildJob(MedleyOptions(output), list, user);
     EXPECT_TRUE(outcome.ThreadError.startsWith(u"ファイル \""_s + output + u"\" を作成できません。"_s))
         << outcome.ThreadError.toStdString();
-    EXPECT_TRUE(user.messages.empty());   // ended before the first track
+    EXPECT_TRUE(user.reports.empty());   // ended before the first track
 }
 
 TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
@@ -229,8 +186,8 @@ TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
     options.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
     options.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
 
-    ScriptedUser user;
-    user.answers = {TAnswer::No};
+    TTestUser user = ScriptedUser();
+    user.overwriteAnswers = {TOverwriteAnswer::Skip};
     TBuildOutcome outcome = RunBuildJob(options, list, user);
     EXPECT_FALSE(outcome.CancelMark);
     EXPECT_EQ(user.prompts, QStringList{u"overwrite: Track_02.wavは既に存在します。上書きしますか？"_s});
@@ -251,7 +208,7 @@ TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
 
     // Cancel stops the build after track 1.
     user = ScriptedUser();
-    user.answers = {TAnswer::Cancel};
+    user.overwriteAnswers = {TOverwriteAnswer::Stop};
     outcome = RunBuildJob(options, list, user);
     EXPECT_TRUE(outcome.CancelMark);
     EXPECT_EQ(user.Positions(), (std::vector<int>{0}));
@@ -334,11 +291,11 @@ TEST(BuildJob, MedleyWithTheSoundSheetLeavesACompressedCopyAndThePage)
     TBuildOptions options = MedleyOptions(dir.filePath(u"My \"mix\".wav"_s));
     options.WriteJson = false;   // the sound sheet writes the track map anyway
     options.WriteHtml = true;    // and, with no encoder chosen, encodes with the default
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     const TBuildOutcome outcome = RunBuildJob(options, list, user);
     ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
-    EXPECT_EQ(user.messages[1], (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {1, 0}}));
-    EXPECT_EQ(user.messages.back(), (std::pair<unsigned, std::pair<int, int>>{kMsgEncoding, {0, 0}}));
+    EXPECT_EQ(user.reports[1], u"encoding on");
+    EXPECT_EQ(user.reports.back(), u"encoding off");
 
     const QString publish = dir.filePath(u"publish_261208_01/"_s);
     const QString copy = publish + u"My \"mix\".m4a"_s;
@@ -369,7 +326,7 @@ TEST(BuildJob, SingleModeEncodesEveryTrackWithItsTitleAsOneArgument)
     options.WriteHtml = true;
     options.EncoderTag = 1;   // mp3.sh
     options.Quality = u"LO"_s;
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     const TBuildOutcome outcome = RunBuildJob(options, list, user);
     ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
 
@@ -395,10 +352,10 @@ TEST(BuildJob, TemplateAndDefinitionProblemsEndTheBuild)
     list.AddTrackFile(SignalWav())->SetTimes(1, 2);
     TBuildOptions options = MedleyOptions(dir.filePath(u"x.wav"_s));
     options.TemplateDir = dir.filePath(u"gone/"_s);
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     TBuildOutcome outcome = RunBuildJob(options, list, user);
     EXPECT_TRUE(outcome.ThreadError.contains(u"header.html は開けません。"_s)) << outcome.ThreadError.toStdString();
-    EXPECT_TRUE(user.messages.empty());
+    EXPECT_TRUE(user.reports.empty());
 
     options = MedleyOptions(dir.filePath(u"y.wav"_s));
     options.EncoderTag = 17;
@@ -434,7 +391,7 @@ TEST(BuildJob, OutputsReplaceTheirFileOnlyWhenComplete)
     TrackList failing;
     failing.AddTrackFile(source)->SetTimes(1.0, 3.0);
     failing.AddTrackFile(source)->SetTimes(4.0, 4.0 + 1.5 / kPcmRate);
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     TBuildOptions quiet = MedleyOptions(output);
     quiet.WriteBookmark = quiet.WriteJson = false;
     TBuildOutcome outcome = RunBuildJob(quiet, failing, user);
@@ -446,7 +403,7 @@ TEST(BuildJob, OutputsReplaceTheirFileOnlyWhenComplete)
     TrackList stopped;
     stopped.AddTrackFile(source)->SetTimes(1.0, 3.0);
     stopped.AddTrackFile(NotAudio(dir));
-    user.answers = {TAnswer::No};
+    user.skipAnswers = {TSkipAnswer::Stop};
     outcome = RunBuildJob(quiet, stopped, user);
     EXPECT_TRUE(outcome.CancelMark);
     const QByteArray wav = ReadAll(output);
@@ -498,7 +455,7 @@ TEST(BuildJob, OutputsThatAreInputsOrNoFileAreRefused)
 
     TrackList list;
     list.AddTrackFile(source)->SetTimes(1.0, 6.0);
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     const QString linked = dir.filePath(u"link.wav"_s);
     QFile::link(source, linked);
     for (const auto& [output, expected] :
@@ -510,7 +467,7 @@ TEST(BuildJob, OutputsThatAreInputsOrNoFileAreRefused)
         options.ProtectedPaths = {project};
         const TBuildOutcome outcome = RunBuildJob(options, list, user);
         EXPECT_TRUE(outcome.ThreadError.contains(expected)) << outcome.ThreadError.toStdString();
-        EXPECT_TRUE(user.messages.empty());
+        EXPECT_TRUE(user.reports.empty());
     }
     EXPECT_EQ(ReadAll(source), original);
     EXPECT_EQ(ReadAll(project), QByteArray("project"));
@@ -541,7 +498,7 @@ TEST(BuildJob, APublishFolderThatCannotBeMadeEndsTheBuildFirst)
     TBuildOptions options = MedleyOptions(output);
     TrackList list;
     list.AddTrackFile(SignalWav())->SetTimes(1.0, 2.0);
-    ScriptedUser user;
+    TTestUser user = ScriptedUser();
     const TBuildOutcome outcome = RunBuildJob(options, list, user);
     EXPECT_TRUE(outcome.ThreadError.startsWith(u"フォルダー \""_s + dir.filePath(u"publish_261208_01"_s)
                                                + u"\" を作成できません。"_s))

@@ -8,6 +8,7 @@
 #include "render/WavOutput.h"
 
 #include "Fixtures.h"
+#include "build/TestBuild.h"
 #include "TestFiles.h"
 
 #include <QFile>
@@ -23,29 +24,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class SilentUser final : public TBuildUser {
-public:
-    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::Yes; }
-    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::Yes; }
-    TAnswer AskOverwrite(const QString&) override { return TAnswer::Yes; }
-    void Send(unsigned, int, int) override {}
-};
-
 PcmBlock Built(const TrackList& list, const TMedleySettings& s, const QString& output)
 {
-    TBuildOptions o;
-    o.OutputPath = output;
+    TBuildOptions o = TestOptions(output);
     o.Medley = s;
-    o.WriteBookmark = o.WriteJson = false;
-    o.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
-    o.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
-    SilentUser user;
+    TTestUser user;   // skips the tracks that cannot be opened or cut
     const TBuildOutcome outcome = RunBuildJob(o, list, user);
     EXPECT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
-    const QByteArray bytes = ReadAll(output).mid(kWavHeaderBytes);
-    PcmBlock pcm(static_cast<size_t>(bytes.size()) / 2);
-    std::memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
-    return pcm;
+    return ReadWavPcm(output);
 }
 
 PcmBlock Render(TPcmProgram& program, std::int64_t from = 0)

@@ -4,6 +4,7 @@
 
 #include "ui/InOutEditor.h"
 #include "ui/JoinPreview.h"
+
 #include "build/BuildJob.h"
 #include "render/MedleyPreview.h"
 #include "render/WavOutput.h"
@@ -23,6 +24,7 @@
 
 #include "Fixtures.h"
 #include "TestFiles.h"
+#include "build/TestBuild.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -465,14 +467,6 @@ TEST(SilentClock, PlaysWithoutASoundOutput)
 
 namespace {
 
-class YesUser final : public TBuildUser {
-public:
-    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::Yes; }
-    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::Yes; }
-    TAnswer AskOverwrite(const QString&) override { return TAnswer::Yes; }
-    void Send(unsigned, int, int) override {}
-};
-
 // Where `part` lies in `heard`, matched exactly over its whole length; -1 when nowhere.
 std::int64_t FindExactly(const PcmBlock& heard, const PcmBlock& part)
 {
@@ -510,15 +504,11 @@ TEST_F(Editor, JoinPreviewsPlayTheBytesOfTheBuiltMedley)
     for (const TEnvelope envelope : {TEnvelope::Linear, TEnvelope::Sine}) {
         SCOPED_TRACE(EnvelopeNumber(envelope));
         window_->ComboBox1->setCurrentIndex(EnvelopeNumber(envelope));
-        TBuildOptions options;
-        options.OutputPath = dir_.filePath(u"built.wav"_s);
+        TBuildOptions options = test::TestOptions(dir_.filePath(u"built.wav"_s));
         options.Medley = {1.0, envelope, 0.2, 0.3};
-        options.WriteBookmark = options.WriteJson = false;
-        YesUser user;
+        test::TTestUser user;   // skips the track that cannot be opened
         ASSERT_TRUE(RunBuildJob(options, list, user).ThreadError.isEmpty());
-        const QByteArray bytes = test::ReadAll(options.OutputPath).mid(kWavHeaderBytes);
-        PcmBlock built(static_cast<size_t>(bytes.size()) / 2);
-        std::memcpy(built.data(), bytes.constData(), built.size() * 2);
+        const PcmBlock built = test::ReadWavPcm(options.OutputPath);
 
         // The join into the short track (its window: 3 s before, 3 s after its fade-in).
         const int track = envelope == TEnvelope::Linear ? 2 : 3;
@@ -547,11 +537,7 @@ TEST_F(Editor, JoinPreviewsPlayTheBytesOfTheBuiltMedley)
     while (window_->JoinPreview()->IsPlaying())
         Wait(50);
     const PcmBlock heard = recorder.Stop();
-    TBuildOptions options;
-    options.OutputPath = dir_.filePath(u"built.wav"_s);
-    const QByteArray bytes = test::ReadAll(options.OutputPath).mid(kWavHeaderBytes);
-    PcmBlock built(static_cast<size_t>(bytes.size()) / 2);
-    std::memcpy(built.data(), bytes.constData(), built.size() * 2);
+    const PcmBlock built = test::ReadWavPcm(dir_.filePath(u"built.wav"_s));
     const PcmBlock rest(built.begin() + window->first * kPcmChannels, built.end());
     // The medley ends in silence: compare up to its last sound.
     std::int64_t loud = FrameCount(rest);

@@ -339,7 +339,7 @@ TEST_F(MainWindow, TheProgressDialogStopsTheBuildInsteadOfClosing)
     QObject::connect(&window, &TFormXFade::BuildStarted, [&](TProgressDlg* dialog) {
         EXPECT_EQ(dialog->BtnStop->text(), u"中止");
         EXPECT_EQ(dialog->Label1->pos(), QPoint(16, 8));
-        QObject::connect(dialog, &TProgressDlg::Progressed, [&, dialog](unsigned position, int) {
+        QObject::connect(dialog, &TProgressDlg::Progressed, [&, dialog](int position, int) {
             if (position != 1 || dialog->StopAsked())
                 return;
             // After the first track: neither Escape nor the close box closes it; each asks to stop.
@@ -380,15 +380,15 @@ TEST_F(MainWindow, BuildsAMedleyThroughTheWorkerAndTheProgressDialog)
 
     services_.saveName = dir_.filePath(u"medley.wav"_s);
     services_.answers = {QMessageBox::Yes};   // skip the broken track
-    std::vector<std::pair<unsigned, int>> progress;
+    std::vector<std::pair<int, int>> progress;
     QObject::connect(&window, &TFormXFade::BuildStarted, [&](TProgressDlg* dialog) {
         EXPECT_EQ(dialog->windowTitle(), u"しばらくお待ちください");
         QObject::connect(dialog, &TProgressDlg::Progressed,
-                         [&](unsigned position, int maximum) { progress.push_back({position, maximum}); });
+                         [&](int position, int maximum) { progress.push_back({position, maximum}); });
     });
     window.BtnGoBuildClick();   // returns when the progress dialog has closed
 
-    EXPECT_EQ(progress, (std::vector<std::pair<unsigned, int>>{{0, 2}, {1, 2}, {1, 2}, {3, 2}}));
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}, {1, 2}, {3, 2}}));
     ASSERT_EQ(services_.boxes.size(), 2u);
     EXPECT_EQ(services_.boxes[0].text, u"対応していない形式です: broken.mp3\r\nこのトラックを飛ばして続けますか？");
     EXPECT_EQ(services_.boxes[0].caption, u"エラー");

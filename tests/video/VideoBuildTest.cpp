@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include "Fixtures.h"
+#include "build/TestBuild.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -33,28 +34,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Answers no prompt with a yes; with a work-folder parent, stops the build
-// once ffmpeg has begun writing the video's pictures in a work folder there.
-class QuietUser final : public TBuildUser {
-public:
-    explicit QuietUser(QString temp = {}) : temp_(std::move(temp)) {}
-    TAnswer AskSkipUnsupported(const QString&) override { return TAnswer::No; }
-    TAnswer AskSkipCutFailed(const QString&) override { return TAnswer::No; }
-    TAnswer AskOverwrite(const QString&) override { return TAnswer::Cancel; }
-    void Send(unsigned, int, int) override {}
-    bool StopRequested() override
-    {
-        if (!temp_.isEmpty())
-            for (const QString& work : QDir(temp_).entryList({u"medlark-video-*"_s}, QDir::Dirs))
-                stopped_ = stopped_ || QFileInfo(temp_ + u'/' + work + u"/pictures.mp4"_s).size() > 0;
-        return stopped_;
-    }
-    bool Stopped() const { return stopped_; }
-
-private:
-    QString temp_;
-    bool stopped_ = false;
-};
+// Answers every prompt with a stop; with a work-folder parent, stops the
+// build once ffmpeg has begun writing the video's pictures in a work folder there.
+TTestUser QuietUser(const QString& temp = {})
+{
+    TTestUser user(TSkipAnswer::Stop, TOverwriteAnswer::Stop);
+    if (!temp.isEmpty())
+        user.stop = [temp] {
+            for (const QString& work : QDir(temp).entryList({u"medlark-video-*"_s}, QDir::Dirs))
+                if (QFileInfo(temp + u'/' + work + u"/pictures.mp4"_s).size() > 0)
+                    return true;
+            return false;
+        };
+    return user;
+}
 
 QByteArray Run(const QString& program, const QStringList& args)
 {
@@ -114,14 +107,10 @@ QString Cover(const QTemporaryDir& dir)
 
 TBuildOptions VideoOptions(const QTemporaryDir& dir, const QString& encoder)
 {
-    TBuildOptions o;
-    o.OutputPath = dir.filePath(u"Album \"Demo\" & Co.wav"_s);
+    TBuildOptions o = TestOptions(dir.filePath(u"Album \"Demo\" & Co.wav"_s));
     o.Medley = {4.0, TEnvelope::Linear, 1.0, 1.0};
-    o.WriteBookmark = false;
     o.ExportVideo = true;
     o.Today = QDate(2026, 12, 9);
-    o.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
-    o.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
     o.EncoderTag = FindCompressionItem(o.AddonDir, encoder);
     return o;
 }
@@ -150,7 +139,7 @@ TEST(VideoBuild, VideoChaptersAndM4aCopy)
     const TrackList list = ThreeTracks(dir);
     TBuildOptions options = VideoOptions(dir, u"aac.sh"_s);
     options.CoverImage = Cover(dir);
-    QuietUser user;
+    TTestUser user = QuietUser();
     const TBuildOutcome outcome = RunBuildJob(options, list, user);
     ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
     ASSERT_TRUE(outcome.FailedCopies.empty()) << FailedCopiesText(outcome).toStdString();
@@ -232,7 +221,7 @@ TEST(VideoBuild, Mp3ChaptersStopAndUnreadableCover)
     TBuildOptions options = VideoOptions(dir, u"mp3.sh"_s);
     options.ExportVideo = false;
     options.WriteChapters = true;
-    QuietUser user;
+    TTestUser user = QuietUser();
     TBuildOutcome outcome = RunBuildJob(options, list, user);
     ASSERT_TRUE(outcome.ThreadError.isEmpty()) << outcome.ThreadError.toStdString();
     ASSERT_TRUE(outcome.FailedCopies.empty()) << FailedCopiesText(outcome).toStdString();
@@ -251,7 +240,7 @@ TEST(VideoBuild, Mp3ChaptersStopAndUnreadableCover)
     ASSERT_TRUE(QDir().mkpath(temp));
     const QByteArray tempBefore = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(temp));
-    QuietUser stopper(temp);
+    TTestUser stopper = QuietUser(temp);
     outcome = RunBuildJob(options, list, stopper);
     if (tempBefore.isNull())
         qunsetenv("TMPDIR");
