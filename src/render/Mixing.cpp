@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -22,10 +21,10 @@ constexpr long double kPi = std::numbers::pi_v<long double>;
 [[gnu::always_inline]] inline std::int16_t RoundToSample(long double value)
 {
     if (!(value > -40000.0L))
-        return std::numeric_limits<std::int16_t>::min();
+        return kSampleMin;
     if (value > 40000.0L)
-        return std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(std::clamp<long>(std::lrint(value), -32768, 32767));
+        return kSampleMax;
+    return static_cast<std::int16_t>(std::clamp<long>(std::lrint(value), kSampleMin, kSampleMax));
 }
 
 // Both samples of a frame times a gain, the products in extended precision.
@@ -37,7 +36,7 @@ constexpr long double kPi = std::numbers::pi_v<long double>;
 
 [[gnu::always_inline]] inline std::int16_t SaturatingAdd(std::int16_t a, std::int16_t b)
 {
-    return static_cast<std::int16_t>(std::clamp(a + b, -32768, 32767));
+    return static_cast<std::int16_t>(std::clamp(a + b, kSampleMin, kSampleMax));
 }
 
 std::int16_t* FrameAt(PcmBlock& pcm, std::int64_t frame)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace medlark {
@@ -15,6 +16,9 @@ inline constexpr int kPcmRate = 44100;
 inline constexpr int kPcmChannels = 2;
 inline constexpr int kPcmFrameBytes = 4;
 inline constexpr int kPcmBytesPerSecond = kPcmRate * kPcmFrameBytes;   // 176 400
+// The range of a sample.
+inline constexpr int kSampleMin = std::numeric_limits<std::int16_t>::min();
+inline constexpr int kSampleMax = std::numeric_limits<std::int16_t>::max();
 
 // Beyond any real length (about 719 years): frame counts stay far from overflow,
 // also as byte counts.

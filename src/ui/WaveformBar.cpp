@@ -274,7 +274,7 @@ void TWaveformBar::paintEvent(QPaintEvent*)
     // The waveform, column by column, as far as the summary is made.
     const int mid = h / 2;
     if (summary_) {
-        const double scale = (h / 2 - 1) / 32768.0;
+        const double scale = (h / 2 - 1) / (kSampleMax + 1.0);
         p.setPen(QColor(126, 200, 255));
         for (int c = 0; c < w; ++c) {
             const auto [from, to] = ColumnBlocks(viewFrom_, viewTo_, w, c);
