@@ -170,7 +170,7 @@ public:
         writeJson_ = options_.WriteJson;
         if (options_.WriteHtml)
             compress_ = writeJson_ = true;
-        video_ = options_.Mode == cfmMixed && options_.ExportVideo;
+        video_ = DrawsVideoPictures(options_);
         chapters_ = options_.Mode == cfmMixed && (video_ || options_.WriteChapters);
         // The medley is written under a temporary name and replaces the file
         // of its name only once complete.

@@ -3,10 +3,8 @@
 // decodes, shapes and writes each segment, leaves the side outputs, and talks to
 // its user only through TBuildUser.
 
+#include "build/BuildOptions.h"
 #include "build/BuildUser.h"
-#include "model/BuildMode.h"
-#include "model/MedleySettings.h"
-#include "render/PcmBlock.h"
 
 #include <QDate>
 #include <QString>
@@ -17,27 +15,6 @@
 namespace medlark {
 
 class TrackList;
-
-// The options a build reads once, at its start.
-struct TBuildOptions final {
-    TCrossFadeMode Mode = cfmMixed;
-    QString OutputPath;           // the medley's WAV file, or the folder of single mode
-    TMedleySettings Medley;       // crossfade, envelope, blanks
-    bool WriteBookmark = true;
-    bool WriteHtml = false;
-    bool WriteJson = false;
-    int EncoderTag = -1;          // tag of the chosen compression item (its ENCODERS line); -1 for none
-    QString Quality = QStringLiteral("MD");   // LO, MD or HI
-    QString AddonDir;             // the add-on folder; empty: found as usual
-    QString TemplateDir;          // the template folder; empty: found as usual
-    QDate Today = QDate::currentDate();   // names the publish folder
-    QStringList ProtectedPaths;   // further inputs no output may replace (the project file)
-    // Medley only: the MP4 video (with the chapters text), the cover it shows
-    // (empty: a panel with the title), and the chapters text alone.
-    bool ExportVideo = false;
-    QString CoverImage;
-    bool WriteChapters = false;
-};
 
 QString SkipUnsupportedText(const QString& sourcePath);
 QString SkipCutFailedText(const QString& sourcePath);

@@ -564,6 +564,11 @@ void TFormXFade::ApplySettings(const TSettings& s)
     UpdateDiagram();
 }
 
+TBuildOptions TFormXFade::BuildOptions() const
+{
+    return BuildOptionsFrom(CollectSettings(), AddonFolder());
+}
+
 TMedleySettings TFormXFade::MedleySettings() const
 {
     return {AdvSpinEdit1->value(), EnvelopeOfNumber(ComboBox1->currentIndex()), AdvSpinEdit2->value(),
@@ -618,7 +623,8 @@ void TFormXFade::StartJoinPreview(int kind)
     }
     editor_->WindowsMediaPlayer1->controls.pause();
     joinPreview_->Player().SetVolume(editor_->WindowsMediaPlayer1->settings.volume());
-    if (!joinPreview_->Start(wanted, MedleyEntries(tracks_), MedleySettings(), track)) {
+    // Heard as the build would make it from the same settings.
+    if (!joinPreview_->Start(wanted, MedleyEntries(tracks_), BuildOptions().Medley, track)) {
         LabelJoinStatus->setText(u"このトラックは音源を切り出せないため、メドレーに入りません"_s);
         return;
     }
@@ -755,12 +761,15 @@ void TFormXFade::BtnGoBuildClick()
     TUiServices& ui = TUiServices::Instance();
     THREAD_ERROR.clear();
     FAILED_COPIES.clear();
-    CROSSFADE_MODES = MenuMakeSingle->isChecked() ? cfmSingle : cfmMixed;
+    // The options the job reads once at its start; the modal progress dialog
+    // keeps the controls and the list as they are until it ends.
+    TBuildOptions options = BuildOptions();
+    CROSSFADE_MODES = options.Mode;
     if (CROSSFADE_MODES == cfmMixed && tracks_.Count() == 0) {
         ui.MessageBox(this, NoTracksMessage(), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
         return;
     }
-    const QStringList lines = ValidateTracks(tracks_, AdvSpinEdit1->value());
+    const QStringList lines = ValidateTracks(tracks_, options.Medley.CrossfadeTime);
     if (!lines.isEmpty()) {
         ui.MessageBox(this, ValidationMessage(lines), u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
         return;
@@ -770,27 +779,7 @@ void TFormXFade::BtnGoBuildClick()
                                : ui.ExistingDirectory(this, u"名前を付けて保存 (シングル)"_s, u"保存先フォルダー:"_s);
     if (output.isEmpty())
         return;
-
-    // The options the job reads once at its start; the modal progress dialog
-    // keeps the controls and the list as they are until it ends.
-    TBuildOptions options;
-    options.Mode = CROSSFADE_MODES;
     options.OutputPath = output;
-    options.WriteBookmark = CheckShiori->isChecked();
-    options.WriteHtml = CheckWriteHTML->isChecked();
-    options.WriteJson = CheckWriteJson->isChecked();
-    options.ExportVideo = CheckExportVideo->isChecked();
-    options.CoverImage = coverImage_;
-    options.Medley = MedleySettings();
-    for (QAction* action : MenuCompress->actions())
-        if (action->isChecked() && action->data().toInt() >= 0) {
-            options.EncoderTag = action->data().toInt();
-            break;
-        }
-    options.Quality = RadioItemQLOW->isChecked()    ? u"LO"_s
-                      : RadioItemQMID->isChecked()  ? u"MD"_s
-                      : RadioItemQHIGH->isChecked() ? u"HI"_s
-                                                    : u"MD"_s;
     pendingBuild_ = options;
 
     stopRequested_ = false;

@@ -67,6 +67,8 @@ public:
     TSettings CollectSettings() const;
     // The crossfade, envelope and blanks as the controls hold them.
     TMedleySettings MedleySettings() const;
+    // The options a build started now would take (but for its output).
+    TBuildOptions BuildOptions() const;
     void ApplySettings(const TSettings& settings);
 
     // Handlers, by their form names.

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
@@ -77,9 +78,10 @@ protected:
         return project;
     }
 
-    Result Run(QStringList args) const
+    Result Run(QStringList args, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) const
     {
         QProcess process;
+        process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir_.path());
         process.setStandardInputFile(QProcess::nullDevice());
         args.prepend(settings_);
@@ -118,6 +120,34 @@ TEST_F(RenderCommand, BuildsAMedleyWithItsSideOutputs)
     EXPECT_EQ(plain.exitCode, 0) << plain.err.toStdString();
     EXPECT_EQ(Size(Path(u"plain.wav"_s)), kWavHeaderBytes + kPcmBytesPerSecond * 9 / 2);
     EXPECT_EQ(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).size(), 1);
+}
+
+// Audio needs no display: with a platform that does not exist, a build without
+// the video (copies and sound sheet included) runs as usual and looks for no
+// display platform at all (Qt's plugin loader says what it loads); the video's
+// pictures are drawn offscreen whatever the environment says.
+TEST_F(RenderCommand, BuildsWithoutADisplayPlatform)
+{
+    const QString project = Project({{tone_, 1.0, 3.0}, {tone_, 2.0, 5.0}});
+    QProcessEnvironment nowhere = QProcessEnvironment::systemEnvironment();
+    nowhere.insert(u"QT_QPA_PLATFORM"_s, u"medlark-no-such-platform"_s);
+    nowhere.insert(u"QT_DEBUG_PLUGINS"_s, u"1"_s);
+    const QString platformPlugins = u"QPlatformIntegrationFactoryInterface"_s;
+    const Result audio = Run({u"--encoder"_s, u"mp3.sh"_s, u"--html"_s, project, u"mix.wav"_s}, nowhere);
+    EXPECT_EQ(audio.exitCode, 0) << audio.err.toStdString();
+    EXPECT_EQ(audio.out, u"完了しました。\n");
+    EXPECT_FALSE(audio.err.contains(platformPlugins)) << "a display platform was loaded for audio";
+    EXPECT_EQ(Size(Path(u"mix.wav"_s)), kWavHeaderBytes + 5 * kPcmBytesPerSecond);
+    const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(publish.size(), 1);
+    EXPECT_GT(Size(Path(publish[0] + u"/mix.mp3"_s)), 10000);
+
+    const Result video = Run({u"--video"_s, u"--no-bookmark"_s, u"--no-json"_s, project, u"film.wav"_s}, nowhere);
+    EXPECT_EQ(video.exitCode, 0) << video.err.toStdString();
+    const QStringList both = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
+    ASSERT_EQ(both.size(), 2);
+    EXPECT_GT(Size(Path(both[1] + u"/film.mp4"_s)), 1000);
+    EXPECT_TRUE(video.err.contains(platformPlugins));   // the pictures' text needs one
 }
 
 TEST_F(RenderCommand, EncodesAndPublishesTheSoundSheet)

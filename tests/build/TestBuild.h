@@ -3,6 +3,7 @@
 // script and records what the build said, and the options of a small build.
 
 #include "build/BuildJob.h"
+#include "render/PcmBlock.h"
 
 #include <QString>
 #include <QStringList>
