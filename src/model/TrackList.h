@@ -29,11 +29,6 @@ struct TrackEntry final {
     void SetTimes(double start, double end);
 };
 
-// How a row is drawn.
-inline constexpr int kTrackRowHeight = 45;
-inline constexpr int kTrackCaptionTop = 9;
-inline constexpr int kTrackCaptionLeft = 2;
-
 class TrackList final {
 public:
     // Appends an entry for path; returns nullptr (and changes nothing) when no

@@ -3,7 +3,7 @@
 #include "model/TrackList.h"
 #include "render/SourceStream.h"
 #include "ui/DecimalSpinEdit.h"
-#include "ui/Pictures.h"
+#include "ui/IconsAndBanner.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 #include "ui/HtmlPopup.h"
 #include "ui/LedClock.h"
 #include "ui/MediaPlayer.h"
-#include "ui/Pictures.h"
+#include "ui/IconsAndBanner.h"
 #include "ui/WaveformBar.h"
 
 #include <QEvent>

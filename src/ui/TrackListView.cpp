@@ -1,7 +1,5 @@
 #include "ui/TrackListView.h"
 
-#include "model/TrackList.h"
-
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -10,6 +10,11 @@
 
 namespace medlark {
 
+// How a row is drawn.
+inline constexpr int kTrackRowHeight = 45;
+inline constexpr int kTrackCaptionTop = 9;
+inline constexpr int kTrackCaptionLeft = 2;
+
 class TTrackListView final : public QListWidget {
     Q_OBJECT
 public:

@@ -1,26 +1,12 @@
 #pragma once
-// Medlark's own pictures, drawn with QPainter: the banner, the button pictures
-// and the live crossfade diagram.
+// The live crossfade diagram beside the build settings.
 
 #include "model/MedleySettings.h"
 
-#include <QIcon>
+#include <QString>
 #include <QWidget>
 
 namespace medlark {
-
-enum class TPicture { OpenFiles, Delete, LoadProject, SaveProject, Help, Random, Build, TimeFrom, TimeTo };
-QIcon PictureIcon(TPicture picture, int size = 24);
-QIcon AppIcon();
-
-class TBanner final : public QWidget {
-    Q_OBJECT
-public:
-    explicit TBanner(QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-};
 
 // Two segments overlapping by the crossfade, each with the envelope's real
 // curves, the blanks before and after, and the times written on them.

@@ -1,7 +1,4 @@
-#include "ui/Pictures.h"
-
-#include "model/NumberText.h"
-#include "render/Mixing.h"
+#include "ui/IconsAndBanner.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -17,9 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QColor kBlue(0x2f, 0x6f, 0xde);
-const QColor kInk(0x33, 0x3a, 0x48);
-
 QPixmap Draw(TPicture picture, int size, bool enabled = true)
 {
     QPixmap pixmap(size, size);
@@ -27,11 +21,11 @@ QPixmap Draw(TPicture picture, int size, bool enabled = true)
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 24.0, size / 24.0);
-    QPen pen(kInk, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    QPen pen(kMedlarkInk, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p.setPen(pen);
 
     auto note = [&](QPointF at) {
-        p.setBrush(kInk);
+        p.setBrush(kMedlarkInk);
         p.drawEllipse(at, 3.0, 2.4);
         p.drawLine(at + QPointF(2.8, 0), at + QPointF(2.8, -11));
         p.drawLine(at + QPointF(2.8, -11), at + QPointF(7, -8.5));
@@ -72,14 +66,14 @@ QPixmap Draw(TPicture picture, int size, bool enabled = true)
         break;
     case TPicture::LoadProject:
         folder();
-        p.setPen(QPen(kBlue, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(kMedlarkBlue, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawLine(QPointF(11.5, 16.5), QPointF(11.5, 10.5));
         p.drawPolyline(QPolygonF({QPointF(8.5, 13), QPointF(11.5, 10), QPointF(14.5, 13)}));
         break;
     case TPicture::SaveProject: {
         p.setBrush(QColor(0xe8, 0xee, 0xf8));
         p.drawRoundedRect(QRectF(3.5, 3.5, 17, 17), 2, 2);
-        p.setBrush(kBlue);
+        p.setBrush(kMedlarkBlue);
         p.setPen(Qt::NoPen);
         p.drawRect(QRectF(7, 3.5, 10, 6));
         p.setPen(pen);
@@ -91,7 +85,7 @@ QPixmap Draw(TPicture picture, int size, bool enabled = true)
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(255, 255, 255, 220));
         p.drawEllipse(QPointF(12, 12), 10, 10);
-        p.setPen(kBlue);
+        p.setPen(kMedlarkBlue);
         {
             QFont f = p.font();
             f.setPixelSize(15);
@@ -103,7 +97,7 @@ QPixmap Draw(TPicture picture, int size, bool enabled = true)
     case TPicture::Random:
         p.setBrush(Qt::white);
         p.drawRoundedRect(QRectF(3, 3, 18, 18), 4, 4);
-        p.setBrush(kInk);
+        p.setBrush(kMedlarkInk);
         for (const QPointF& dot : {QPointF(8, 8), QPointF(12, 12), QPointF(16, 16), QPointF(16, 8), QPointF(8, 16)})
             p.drawEllipse(dot, 1.4, 1.4);
         break;
@@ -116,7 +110,7 @@ QPixmap Draw(TPicture picture, int size, bool enabled = true)
         const qreal x = in ? 6 : 18;
         const qreal lip = in ? 4 : -4;
         p.drawPolyline(QPolygonF({QPointF(x + lip, 4), QPointF(x, 4), QPointF(x, 20), QPointF(x + lip, 20)}));
-        p.setPen(QPen(enabled ? kInk : QColor(0xb8, 0xbc, 0xc4), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(enabled ? kMedlarkInk : QColor(0xb8, 0xbc, 0xc4), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         const qreal tip = in ? 20 : 4;
         p.drawLine(QPointF(x + lip * 0.75, 12), QPointF(tip, 12));
         p.drawPolyline(QPolygonF({QPointF(tip - lip * 0.9, 8.5), QPointF(tip, 12), QPointF(tip - lip * 0.9, 15.5)}));
@@ -159,7 +153,7 @@ QIcon AppIcon()
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(size / 24.0, size / 24.0);
         p.setPen(Qt::NoPen);
-        p.setBrush(kBlue);
+        p.setBrush(kMedlarkBlue);
         p.drawRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
         p.end();
         QPixmap mark = Draw(TPicture::Build, size);
@@ -180,7 +174,7 @@ void TBanner::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient g(0, 0, width(), 0);
     g.setColorAt(0, QColor(0x1f, 0x2b, 0x47));
-    g.setColorAt(1, kBlue);
+    g.setColorAt(1, kMedlarkBlue);
     p.fillRect(rect(), g);
 
     // A faint medley of waves behind the name.
@@ -206,123 +200,6 @@ void TBanner::paintEvent(QPaintEvent*)
     p.setPen(QColor(255, 255, 255, 210));
     p.drawText(QRect(24, 44, 520, 20), Qt::AlignLeft | Qt::AlignVCenter,
                u"クロスフェードでつなぐメドレー作成ツール"_s);
-}
-
-TCrossfadeDiagram::TCrossfadeDiagram(QWidget* parent) : QWidget(parent)
-{
-}
-
-void TCrossfadeDiagram::SetValues(const TMedleySettings& medley)
-{
-    medley_ = medley;
-    update();
-}
-
-void TCrossfadeDiagram::SetJoin(const QString& before, const QString& after)
-{
-    before_ = before;
-    after_ = after;
-    update();
-}
-
-void TCrossfadeDiagram::SetPlayhead(double secondsFromJoin)
-{
-    playhead_ = secondsFromJoin;
-    update();
-}
-
-void TCrossfadeDiagram::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(rect(), Qt::white);
-
-    // The time axis is schematic: blanks and crossfade get widths that follow
-    // their values within sensible limits, the segments the rest.
-    const double left = 14, right = width() - 14;
-    const double top = 44, bottom = height() - 58;
-    const double span = right - left;
-    auto share = [](double seconds, double lo, double hi) { return lo + (hi - lo) * seconds / (seconds + 4.0); };
-    const double headW = medley_.BlankHead > 0 ? share(medley_.BlankHead, 10, 60) : 0;
-    const double tailW = medley_.BlankTail > 0 ? share(medley_.BlankTail, 10, 60) : 0;
-    const double fadeW = share(medley_.CrossfadeTime, 24, 150);
-    const double segW = (span - headW - tailW + fadeW) / 2;
-    const double aStart = left + headW;
-    const double aEnd = aStart + segW;
-    const double bStart = aEnd - fadeW;
-    const double bEnd = bStart + segW;
-
-    // Gains of the chosen envelope, sampled.
-    constexpr int steps = 64;
-    auto gainIn = [this](int i) { return FadeInGain(i, steps + 1, medley_.Envelope); };
-    auto gainOut = [this](int i) { return FadeOutGain(i, steps + 1, medley_.Envelope); };
-    auto y = [&](double gain) { return bottom - (bottom - top) * gain; };
-
-    auto segment = [&](double start, double end, const QColor& color) {
-        QPainterPath path;
-        path.moveTo(start, bottom);
-        for (int i = 0; i <= steps; ++i)
-            path.lineTo(start + fadeW * i / steps, y(gainIn(i)));
-        for (int i = 0; i <= steps; ++i)
-            path.lineTo(end - fadeW + fadeW * i / steps, y(gainOut(i)));
-        path.lineTo(end, bottom);
-        QColor fill = color;
-        fill.setAlpha(70);
-        p.setPen(QPen(color, 2));
-        p.setBrush(fill);
-        p.drawPath(path);
-    };
-
-    // Blanks.
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xee, 0xf0, 0xf4));
-    if (headW > 0)
-        p.drawRect(QRectF(left, top, headW, bottom - top));
-    if (tailW > 0)
-        p.drawRect(QRectF(bEnd, top, tailW, bottom - top));
-    segment(aStart, aEnd, kBlue);
-    segment(bStart, bEnd, QColor(0xe0, 0x7b, 0x22));
-
-    // Axis and labels.
-    p.setPen(QPen(QColor(0x88, 0x8f, 0x9c), 1));
-    p.drawLine(QPointF(left, bottom), QPointF(right, bottom));
-    QFont small = font();
-    small.setPixelSize(11);
-    p.setFont(small);
-    p.setPen(kInk);
-    const double labelY = bottom + 6;
-    auto label = [&](double x0, double x1, const QString& text) {
-        p.drawText(QRectF(x0 - 40, labelY, x1 - x0 + 80, 18), Qt::AlignHCenter | Qt::AlignTop, text);
-    };
-    if (headW > 0)
-        label(left, aStart, u"前 "_s + FormatNumber(medley_.BlankHead) + u" 秒"_s);
-    if (tailW > 0)
-        label(bEnd, right, u"後 "_s + FormatNumber(medley_.BlankTail) + u" 秒"_s);
-    p.setPen(QPen(kInk, 1, Qt::DashLine));
-    p.drawLine(QPointF(bStart, top - 6), QPointF(bStart, bottom));
-    p.drawLine(QPointF(aEnd, top - 6), QPointF(aEnd, bottom));
-    p.setPen(kInk);
-    p.drawText(QRectF(bStart - 60, top - 26, fadeW + 120, 18), Qt::AlignHCenter | Qt::AlignBottom,
-               u"クロス "_s + FormatNumber(medley_.CrossfadeTime) + u" 秒"_s);
-    const bool join = !after_.isEmpty();
-    const QFontMetrics metrics(small);
-    p.setPen(kBlue);
-    p.drawText(QRectF(aStart, bottom + 24, segW, 18), Qt::AlignHCenter,
-               join ? metrics.elidedText(before_, Qt::ElideRight, static_cast<int>(segW)) : u"トラック 1"_s);
-    p.setPen(QColor(0xe0, 0x7b, 0x22));
-    p.drawText(QRectF(bStart, bottom + 24, segW, 18), Qt::AlignHCenter,
-               join ? metrics.elidedText(after_, Qt::ElideRight, static_cast<int>(segW)) : u"トラック 2"_s);
-    if (join) {
-        // The playhead: the crossfade's width stands for its length.
-        const double x = std::clamp(bStart + playhead_ / std::max(medley_.CrossfadeTime, 0.1) * fadeW, left, right);
-        p.setPen(QPen(QColor(0xe0, 0x30, 0x30), 2));
-        p.drawLine(QPointF(x, top - 10), QPointF(x, bottom + 4));
-    }
-    p.setPen(QColor(0x6b, 0x72, 0x80));
-    const QString curve = medley_.Envelope == TEnvelope::Linear ? u"エンベロープ: 直線"_s
-                          : medley_.Envelope == TEnvelope::Sine ? u"エンベロープ: サインカーブ"_s
-                                                                : u"エンベロープ: なし"_s;
-    p.drawText(QRectF(left, 6, span, 16), Qt::AlignRight | Qt::AlignVCenter, curve);
 }
 
 } // namespace medlark
