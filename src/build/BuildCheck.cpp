@@ -17,7 +17,7 @@ QString NoTracksMessage()
 QStringList ValidateTracks(const TrackList& list, double crossfadeTime)
 {
     const bool whole = std::isfinite(crossfadeTime) && std::trunc(crossfadeTime) == crossfadeTime;
-    const long double halfField = whole ? static_cast<long double>(crossfadeTime) / 2.0L : 0.0L;
+    const long double halfCrossfade = whole ? static_cast<long double>(crossfadeTime) / 2.0L : 0.0L;
 
     QStringList lines;
     for (int i = 0; i < list.Count(); ++i) {
@@ -34,7 +34,7 @@ QStringList ValidateTracks(const TrackList& list, double crossfadeTime)
             if (s > e)
                 lines << QString::asprintf("%d", k) + u"番目のトラックの時間設定が不正です"_s;
             const long double epsilon =
-                halfField != 0 ? halfField : std::max(std::min(std::fabs(s), std::fabs(e)) * 1e-16L, 1e-16L);
+                halfCrossfade != 0 ? halfCrossfade : std::max(std::min(std::fabs(s), std::fabs(e)) * 1e-16L, 1e-16L);
             if (std::fabs(e - s) <= epsilon)
                 lines << QString::asprintf("%d", k) + u"番目のトラックの時間設定が短すぎます"_s;
         }

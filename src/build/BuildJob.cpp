@@ -8,12 +8,12 @@
 #include "model/TrackList.h"
 #include "outputs/Chapters.h"
 #include "outputs/HtmlBuilder.h"
-#include "video/MedleyVideo.h"
 #include "outputs/TextFile.h"
 #include "outputs/TrackMarks.h"
 #include "render/DecodeAhead.h"
 #include "render/Mixing.h"
 #include "render/WavOutput.h"
+#include "video/MedleyVideo.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,15 +2,14 @@
 // The main window: track list with its buttons, the build settings, the build
 // button with its options menu, the in/out editor, help and version.
 
+#include "build/BuildJob.h"
 #include "model/BuildMode.h"
 #include "model/Settings.h"
 #include "model/TrackList.h"
-#include "build/BuildJob.h"
 
 #include <QWidget>
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <memory>
 

@@ -1,26 +1,25 @@
 #include "build/BuildJob.h"
 
-#include "Fixtures.h"
-#include "build/TestBuild.h"
+#include "build/BuildCheck.h"
 #include "model/TimeText.h"
 #include "model/TrackList.h"
-#include "build/BuildCheck.h"
 #include "render/Mixing.h"
 #include "render/SourceStream.h"
 #include "render/WavOutput.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include "Fixtures.h"
 #include "TestFiles.h"
+#include "build/TestBuild.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <utility>
 #include <vector>
 
@@ -177,14 +176,9 @@ TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
         ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
         existing.write("keep me");
     }
-    TBuildOptions options;
+    TBuildOptions options = TestOptions(dir.path());
     options.Mode = cfmSingle;
-    options.OutputPath = dir.path();
     options.Medley = {0.1, TEnvelope::Linear, 1.0, 1.0};
-    options.WriteBookmark = false;
-    options.Today = QDate(2026, 12, 8);
-    options.AddonDir = QStringLiteral(MEDLARK_SOURCE_DIR "/addon/");
-    options.TemplateDir = QStringLiteral(MEDLARK_SOURCE_DIR "/template/");
 
     TTestUser user = ScriptedUser();
     user.overwriteAnswers = {TOverwriteAnswer::Skip};

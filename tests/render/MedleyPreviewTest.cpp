@@ -3,20 +3,16 @@
 
 #include "render/MedleyPreview.h"
 
-#include "model/TrackList.h"
 #include "build/BuildJob.h"
-#include "render/WavOutput.h"
+#include "model/TrackList.h"
 
 #include "Fixtures.h"
 #include "build/TestBuild.h"
-#include "TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 using namespace medlark;
 using namespace medlark::test;

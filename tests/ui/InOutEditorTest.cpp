@@ -7,7 +7,6 @@
 
 #include "build/BuildJob.h"
 #include "render/MedleyPreview.h"
-#include "render/WavOutput.h"
 
 #include "model/Error.h"
 #include "model/ProjectFile.h"

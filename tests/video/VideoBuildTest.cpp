@@ -1,14 +1,14 @@
 // The medley video, its chapters and the chapters inside the compressed copies,
 // made by real builds and read back with ffprobe and ffmpeg.
 
+#include "build/BuildJob.h"
 #include "encode/EncoderDefinitions.h"
 #include "model/TimeText.h"
 #include "model/TrackList.h"
 #include "outputs/Chapters.h"
-#include "video/VideoPainter.h"
-#include "build/BuildJob.h"
 #include "render/PcmBlock.h"
 #include "render/WavOutput.h"
+#include "video/VideoPainter.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +21,8 @@
 #include <QTemporaryDir>
 
 #include "Fixtures.h"
-#include "build/TestBuild.h"
 #include "TestFiles.h"
+#include "build/TestBuild.h"
 
 #include <gtest/gtest.h>
 
