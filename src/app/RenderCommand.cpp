@@ -40,16 +40,6 @@ T ChoiceOption(const QCommandLineParser& parser, const QString& name, const std:
     throw TUsageError{u"--%1: one of %2 is needed, not \"%3\""_s.arg(name, words.join(u", "_s), parser.value(name))};
 }
 
-// The flags that come with a "--no-" twin.
-const QStringList kSwitches{u"bookmark"_s, u"json"_s, u"html"_s, u"video"_s};
-
-// A flag and its twin: the one given, or the setting as it was.
-void Switch(const QCommandLineParser& parser, const QString& name, bool& setting)
-{
-    if (parser.isSet(name) || parser.isSet(u"no-"_s + name))
-        setting = parser.isSet(name);
-}
-
 bool IsNone(const QString& encoder)
 {
     return encoder.compare(u"none"_s, Qt::CaseInsensitive) == 0 || encoder == QString::fromUtf16(kCompressionNone);
@@ -109,12 +99,16 @@ TRenderCommand ParseRenderCommand(const QStringList& arguments)
     const QStringList args = parser.positionalArguments();
     if (args.size() != 2)
         throw TUsageError{u"a project file and an output are needed"_s};
-    for (const QString& name : kSwitches)
-        if (parser.isSet(name) && parser.isSet(u"no-"_s + name))
-            throw TUsageError{u"--%1 and --no-%1 exclude each other"_s.arg(name)};
-
     // The settings as the window would hold them, then the flags over them.
     TSettings settings;
+    // The flags with a "--no-" twin, and the settings they turn on or off.
+    const std::pair<QString, bool*> switches[] = {{u"bookmark"_s, &settings.WriteDetailText},
+                                                  {u"json"_s, &settings.WriteJsonFile},
+                                                  {u"html"_s, &settings.ExportHTMLs},
+                                                  {u"video"_s, &settings.ExportVideo}};
+    for (const auto& [name, setting] : switches)
+        if (parser.isSet(name) && parser.isSet(u"no-"_s + name))
+            throw TUsageError{u"--%1 and --no-%1 exclude each other"_s.arg(name)};
     if (parser.isSet(u"settings"_s)) {
         const QString path = parser.value(u"settings"_s);
         if (!QFileInfo(path).isFile())
@@ -123,10 +117,9 @@ TRenderCommand ParseRenderCommand(const QStringList& arguments)
     } else {
         LoadSettings(settings, SettingsFilePath());
     }
-    Switch(parser, u"bookmark"_s, settings.WriteDetailText);
-    Switch(parser, u"json"_s, settings.WriteJsonFile);
-    Switch(parser, u"html"_s, settings.ExportHTMLs);
-    Switch(parser, u"video"_s, settings.ExportVideo);
+    for (const auto& [name, setting] : switches)
+        if (parser.isSet(name) || parser.isSet(u"no-"_s + name))
+            *setting = parser.isSet(name);
     if (parser.isSet(u"single"_s)) {
         settings.CrossTypeA = false;
         settings.CrossTypeB = true;

@@ -267,7 +267,6 @@ QString WriteVideoPictures(const QString& folder, const TVideoPainter& painter, 
     return listPath;
 }
 
-
 TVideoPictures::TVideoPictures(const QString& title, const std::vector<TChapter>& chapters, const QString& coverPath)
 {
     QImage cover;
