@@ -49,6 +49,9 @@ void SaveProject(const TrackList& list, const QString& fileName)
         ini.SetValue(section, QStringLiteral("FilePath"), entry.SourcePath);
         ini.SetValue(section, QStringLiteral("StartTime"), FormatNumber(entry.Times.StartTime));
         ini.SetValue(section, QStringLiteral("EndTime"), FormatNumber(entry.Times.EndTime));
+        // Only where it is set: a list without gains keeps the file it always had.
+        if (entry.Times.Gain != 0.0)
+            ini.SetValue(section, QStringLiteral("Gain"), FormatNumber(entry.Times.Gain));
     }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
@@ -77,6 +80,7 @@ void LoadProject(TrackList& list, const QString& fileName, const std::function<v
             continue;
         entry->SetTimes(ReadTime(ini, section, QStringLiteral("StartTime")),
                         ReadTime(ini, section, QStringLiteral("EndTime")));
+        entry->Times.Gain = TrackGainOf(ParseNumber(ini.Value(section, QStringLiteral("Gain"))).value_or(0.0));
     }
 }
 

@@ -89,6 +89,11 @@ void LoadSettings(TSettings& s, const QString& path)
         s.CompressionLevel = level;
     s.ExportVideo = ReadFlag(ini, "ExportVideo", false);
     s.CoverImage = ini.Value(kGeneral, QStringLiteral("CoverImage"));
+    s.Medley.Loudness.Match = ReadFlag(ini, "MatchLoudness", false);
+    s.Medley.Loudness.Target =
+        std::clamp(ReadNumber(ini, "LoudnessTarget", -14.0), kMinLoudnessTarget, kMaxLoudnessTarget);
+    s.Medley.Loudness.Ceiling =
+        std::clamp(ReadNumber(ini, "TruePeakCeiling", -1.0), kMinTruePeakCeiling, kMaxTruePeakCeiling);
 }
 
 bool SaveSettings(const TSettings& s, const QString& path)
@@ -118,6 +123,9 @@ bool SaveSettings(const TSettings& s, const QString& path)
         set("CompressionLevel", QString::number(s.CompressionLevel));
     set("ExportVideo", Flag(s.ExportVideo));
     set("CoverImage", s.CoverImage);
+    set("MatchLoudness", Flag(s.Medley.Loudness.Match));
+    set("LoudnessTarget", FormatNumber(s.Medley.Loudness.Target));
+    set("TruePeakCeiling", FormatNumber(s.Medley.Loudness.Ceiling));
 
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);

@@ -1,6 +1,6 @@
 #pragma once
 // The settings file config.ini: build options and the preview volume, section
-// "General", fourteen keys. The record holds what the window's controls hold.
+// "General", seventeen keys. The record holds what the window's controls hold.
 
 #include "model/MedleySettings.h"
 
@@ -12,7 +12,8 @@ inline constexpr char16_t kCompressionNone[] = u"なし";
 
 struct TSettings final {
     // CrossDuration (0.1 … 65535), EnvelopeType (0 linear, 1 sine curve, -1
-    // none selected), BlankDurationHead and BlankDurationTail (0 … 10).
+    // none selected), BlankDurationHead and BlankDurationTail (0 … 10);
+    // MatchLoudness, LoudnessTarget (-40 … -5 LUFS), TruePeakCeiling (-12 … 0 dBTP).
     TMedleySettings Medley;
     bool WriteDetailText = true;      // bookmark text
     int PlayerVolume = -1;            // 0 … 100; negative leaves the player's own
@@ -36,7 +37,7 @@ QString SettingsFilePath();
 // key defaults). A missing file leaves the record as it is.
 void LoadSettings(TSettings& settings, const QString& path);
 
-// Writes the fourteen keys, keeping every other key and section of the file, and
+// Writes the seventeen keys, keeping every other key and section of the file, and
 // replaces the file atomically. Returns false when it could not be written.
 bool SaveSettings(const TSettings& settings, const QString& path);
 

@@ -3,8 +3,17 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 
 namespace medlark {
+
+double TrackGainOf(double value)
+{
+    if (!(value >= kMinTrackGain && value <= kMaxTrackGain))
+        return 0.0;
+    const double stepped = std::round(value * 10.0) / 10.0;
+    return stepped == 0.0 ? 0.0 : stepped;   // never -0
+}
 
 void TrackEntry::SetTimes(double start, double end)
 {

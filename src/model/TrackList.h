@@ -13,10 +13,18 @@
 
 namespace medlark {
 
-// In and out point of one entry; -1.0 when not set.
+// The track's own gain in dB: -24 … +24 in steps of 0.1.
+inline constexpr double kMinTrackGain = -24.0;
+inline constexpr double kMaxTrackGain = 24.0;
+// The gain a stored value stands for: held to the 0.1 dB grid; 0 for anything
+// that is not a number in range.
+double TrackGainOf(double value);
+
+// In and out point of one entry (-1.0 when not set) and its own gain.
 struct TSetData final {
     double StartTime = UNDEFINED_TIME;
     double EndTime = UNDEFINED_TIME;
+    double Gain = 0.0;
 };
 
 struct TrackEntry final {

@@ -9,6 +9,8 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +119,50 @@ TEST(ProjectFile, LoadSkipsGoneFilesAndBadTimesInFileOrder)
 
 // Names that INI text cannot hold are refused before anything is written:
 // a line break would inject keys, blanks at the ends would be trimmed away.
+TEST(ProjectFile, GainIsWrittenOnlyWhenSetAndBadValuesReadAsZero)
+{
+    QTemporaryDir dir;
+    const QString song = Touch(dir, u"Song.flac"_s);
+    TrackList list;
+    list.AddTrackFile(song)->SetTimes(1, 2);
+    list.AddTrackFile(song)->SetTimes(3, 4);
+    list.At(1).Times.Gain = -6.0;
+    const QString path = dir.filePath(u"gain.mlkd"_s);
+    SaveProject(list, path);
+    const QString expected = u"[0001]\r\nFilePath="_s + song + u"\r\nStartTime=1\r\nEndTime=2\r\n\r\n"
+                             u"[0002]\r\nFilePath="_s + song + u"\r\nStartTime=3\r\nEndTime=4\r\nGain=-6\r\n\r\n"_s;
+    EXPECT_EQ(ReadAll(path), "\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE).encode(expected));
+    TrackList loaded;
+    LoadProject(loaded, path);
+    ASSERT_EQ(loaded.Count(), 2);
+    EXPECT_EQ(loaded.At(0).Times.Gain, 0.0);
+    EXPECT_EQ(loaded.At(1).Times.Gain, -6.0);
+
+    // Out of range, not a number, empty: 0; the rest of the file loads. In
+    // range values keep to the 0.1 dB grid.
+    WriteUtf16(path, u"[a]\r\nFilePath="_s + song + u"\r\nStartTime=1\r\nEndTime=2\r\nGain=30\r\n"
+                     u"[b]\r\nFilePath="_s + song + u"\r\nGain=loud\r\nStartTime=5\r\n"
+                     u"[c]\r\nFilePath="_s + song + u"\r\nGain=\r\n"
+                     u"[d]\r\nFilePath="_s + song + u"\r\nGain=-24\r\n"
+                     u"[e]\r\nFilePath="_s + song + u"\r\nGain=1.26\r\n"
+                     u"[f]\r\nFilePath="_s + song + u"\r\nGain=-0.01\r\n"_s);
+    LoadProject(loaded, path);
+    ASSERT_EQ(loaded.Count(), 6);
+    EXPECT_EQ(loaded.At(0).Times.Gain, 0.0);
+    EXPECT_EQ(loaded.At(0).Times.EndTime, 2.0);
+    EXPECT_EQ(loaded.At(1).Times.Gain, 0.0);
+    EXPECT_EQ(loaded.At(1).Times.StartTime, 5.0);
+    EXPECT_EQ(loaded.At(2).Times.Gain, 0.0);
+    EXPECT_EQ(loaded.At(3).Times.Gain, -24.0);
+    EXPECT_DOUBLE_EQ(loaded.At(4).Times.Gain, 1.3);
+    EXPECT_FALSE(std::signbit(loaded.At(5).Times.Gain));   // rounds to 0, written as no key
+    SaveProject(loaded, path);
+    const QByteArray saved = ReadAll(path);
+    EXPECT_EQ(QString::fromUtf16(reinterpret_cast<const char16_t*>(saved.constData() + 2), (saved.size() - 2) / 2)
+                  .count(u"Gain="_s),
+              2);
+}
+
 TEST(ProjectFile, PathsThatWouldChangeOnTheWayBackAreRefused)
 {
     QTemporaryDir dir;
@@ -173,7 +219,7 @@ TEST(ProjectFile, DropLoadsOneProjectOrAddsEverything)
     EXPECT_EQ(target.At(0).Times.EndTime, 2.0);
 }
 
-TEST(Settings, FirstRunWritesAllFourteenKeys)
+TEST(Settings, FirstRunWritesAllSeventeenKeys)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"sub/config.ini"_s);
@@ -187,7 +233,8 @@ TEST(Settings, FirstRunWritesAllFourteenKeys)
                            u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=-1"_s,
                            u"CrossTypeA=1"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=0"_s, u"ExportHTMLs=0"_s,
                            u"Compression=なし"_s, u"CompressionLevel=5"_s,
-                           u"ExportVideo=0"_s, u"CoverImage="_s}));
+                           u"ExportVideo=0"_s, u"CoverImage="_s, u"MatchLoudness=0"_s, u"LoudnessTarget=-14"_s,
+                           u"TruePeakCeiling=-1"_s}));
     EXPECT_TRUE(ReadAll(path).startsWith("\xFF\xFE[\0G\0"));
 }
 
@@ -235,7 +282,8 @@ TEST(Settings, KeysAreReadWithTheirDefaultsBoundsAndRadioRules)
               (QStringList{u"CrossDuration=0.1"_s, u"BlankDurationHead=10"_s, u"BlankDurationTail=0"_s,
                            u"CompressionLevel=5"_s, u"CrossTypeA=0"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=1"_s,
                            u"EnvelopeType=1"_s, u"PlayerVolume=40"_s, u"Compression=MP3 (lame)"_s, u"Extra=stays"_s,
-                           u"WriteDetailText=0"_s, u"ExportHTMLs=0"_s, u"ExportVideo=0"_s, u"CoverImage="_s}));
+                           u"WriteDetailText=0"_s, u"ExportHTMLs=0"_s, u"ExportVideo=0"_s, u"CoverImage="_s,
+                           u"MatchLoudness=0"_s, u"LoudnessTarget=-14"_s, u"TruePeakCeiling=-1"_s}));
 
     // The video's keys: a flag and a text kept as it is.
     WriteUtf16(path, u"[General]\r\nExportVideo=3\r\nCoverImage=/a b/カバー;#1.png\r\n"_s);
@@ -245,6 +293,20 @@ TEST(Settings, KeysAreReadWithTheirDefaultsBoundsAndRadioRules)
     ASSERT_TRUE(SaveSettings(s, path));
     EXPECT_EQ(TIniText::FromBytes(ReadAll(path)).Value(u"General"_s, u"ExportVideo"_s), u"1");
     EXPECT_EQ(TIniText::FromBytes(ReadAll(path)).Value(u"General"_s, u"CoverImage"_s), u"/a b/カバー;#1.png");
+
+    // Loudness matching: a flag and two numbers held to their ranges; text
+    // that is not a number takes the default.
+    WriteUtf16(path, u"[General]\r\nMatchLoudness=1\r\nLoudnessTarget=-16.5\r\nTruePeakCeiling=3\r\n"_s);
+    LoadSettings(s, path);
+    EXPECT_TRUE(s.Medley.Loudness.Match);
+    EXPECT_EQ(s.Medley.Loudness.Target, -16.5);
+    EXPECT_EQ(s.Medley.Loudness.Ceiling, 0.0);
+    WriteUtf16(path, u"[General]\r\nLoudnessTarget=-99\r\nTruePeakCeiling=loud\r\n"_s);
+    s = TSettings();
+    LoadSettings(s, path);
+    EXPECT_FALSE(s.Medley.Loudness.Match);
+    EXPECT_EQ(s.Medley.Loudness.Target, -40.0);
+    EXPECT_EQ(s.Medley.Loudness.Ceiling, -1.0);
 
     // Single mode wins over concatenated.
     WriteUtf16(path, u"[General]\r\nCrossTypeA=1\r\nCrossTypeB=1\r\n"_s);
