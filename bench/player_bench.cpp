@@ -264,7 +264,7 @@ int main(int argc, char* argv[])
         std::vector<TMedleyEntry> entries;
         for (int i = 0; i < 10; ++i)
             entries.push_back({path, 20.0 + 15.0 * i, 80.0 + 15.0 * i});
-        const TMedleySettings settings{6.0, TEnvelope::Sine, 1.0, 1.0};
+        const TMedleySettings settings{6.0, TEnvelope::Sine, 1.0, 1.0, {}};
         TJoinPreview join;
         join.Player().SetVolume(100);
         std::vector<double> cold, warm;

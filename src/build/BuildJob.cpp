@@ -11,7 +11,9 @@
 #include "outputs/TextFile.h"
 #include "outputs/TrackMarks.h"
 #include "render/DecodeAhead.h"
+#include "render/Loudness.h"
 #include "render/Mixing.h"
+#include "render/SegmentLevel.h"
 #include "render/WavOutput.h"
 #include "video/MedleyVideo.h"
 
@@ -21,7 +23,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -63,9 +67,22 @@ QString FailedCopiesText(const TBuildOutcome& outcome)
     return text;
 }
 
+QString MedleyLoudnessText(const TBuildOutcome& outcome)
+{
+    if (!outcome.MedleyLoudness)
+        return {};
+    const TLoudness& l = *outcome.MedleyLoudness;
+    QString peak = QStringLiteral("—");
+    if (!std::isnan(l.TruePeak))
+        peak = std::isfinite(l.TruePeak) ? OneDecimalText(l.TruePeak) : QStringLiteral("−∞");
+    return u"メドレーの音量: "_s + LoudnessText(l) + u"、トゥルーピーク "_s + peak + u" dBTP"_s;
+}
+
 QString CompletionDetails(const TBuildOutcome& outcome)
 {
     QStringList parts;
+    if (const QString loudness = MedleyLoudnessText(outcome); !loudness.isEmpty())
+        parts << loudness;
     if (!outcome.Notes.isEmpty())
         parts << outcome.Notes.join(u'\n');
     if (const QString failed = FailedCopiesText(outcome); !failed.isEmpty())
@@ -197,6 +214,7 @@ public:
     const std::vector<TCopyFailure>& FailedCopies() const { return failedCopies_; }
     bool SheetPublished() const { return sheetPublished_; }
     const QStringList& Notes() const { return notes_; }
+    const std::optional<TLoudness>& MedleyLoudness() const { return medleyLoudness_; }
 
 private:
     QString TrackFile(int i) const
@@ -228,6 +246,8 @@ private:
         }
         if (piece.kind == TDecodeAhead::Piece::Failed)
             throw Error(piece.error);
+        loudness_ = piece.loudness;
+        level_ = piece.level;
         if (!begun && piece.result <= 0)
             return Skip(i, user_.AskSkipCutFailed(SkipCutFailedText(entry.SourcePath)));
         if (mixer != nullptr && !begun)
@@ -250,7 +270,22 @@ private:
         WriteHeader(file);
         WriteSilence(file, options_.Medley.BlankHead);
         TMedleyMixer mixer(file, crossfade_, options_.Medley.Envelope);
-        TDecodeAhead ahead(list_);
+        TDecodeAhead ahead(list_, options_.Medley.Loudness);
+        // The medley's loudness, from its frames as they become final (those
+        // before the write position: later segments only mix in after it).
+        TLoudnessMeter meter;
+        std::int64_t metered = file.Position();
+        auto measureUpTo = [&](std::int64_t end) {
+            for (; metered < end;) {
+                const std::int64_t bytes = std::min<std::int64_t>(end - metered, kMeterPieceBytes);
+                meterPiece_.resize(static_cast<size_t>(bytes / 2));
+                const std::int64_t got = ReadAt(file, metered, meterPiece_.data(), bytes);
+                if (got <= 0)
+                    break;
+                meter.Add(meterPiece_.data(), got / kPcmFrameBytes);
+                metered += got;
+            }
+        };
 
         for (int i = 0; i <= list_.Count() - 1 && !cancelMark_ && !Stopping(); ++i) {
             // The medley's length before this segment (where the previous
@@ -265,8 +300,13 @@ private:
                 user_.Progress(i + 1, list_.Count() - 1);
                 continue;
             }
+            measureUpTo(file.Position());
             const TrackEntry& entry = list_.At(i);
-            const TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime, written, bytes, placed};
+            TTrackMark mark{entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime, written, bytes, placed};
+            mark.Levelled = options_.Medley.Loudness.Match || !level_.Identity();
+            mark.GainDb = level_.GainDb;
+            if (loudness_)
+                mark.Loudness = loudness_->Integrated;
             if (options_.WriteBookmark)
                 bookmark_.Add(mark);
             if (writeJson_)
@@ -277,6 +317,9 @@ private:
 
         // Finish: the tracks placed so far, also after a stop.
         file.Flush();
+        measureUpTo(file.Length());
+        if (!marks_.empty())
+            medleyLoudness_ = meter.Result();
         file.SetPosition(file.Length());
         WriteSilence(file, options_.Medley.BlankTail);
         file.Flush();
@@ -366,7 +409,7 @@ private:
 
     void RunSingle()
     {
-        TDecodeAhead ahead(list_);
+        TDecodeAhead ahead(list_, options_.Medley.Loudness);
         for (int i = 0; i <= list_.Count() - 1; ++i) {
             if (Stopping())
                 return;
@@ -461,6 +504,12 @@ private:
     bool chapters_ = false;
     std::vector<TTrackMark> marks_;
     QStringList notes_;
+    // The last segment taken: its measured loudness and how it was levelled.
+    std::optional<TLoudness> loudness_;
+    TSegmentLevel level_;
+    static constexpr std::int64_t kMeterPieceBytes = 1 << 20;
+    PcmBlock meterPiece_;
+    std::optional<TLoudness> medleyLoudness_;
 };
 
 } // namespace
@@ -475,6 +524,7 @@ TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, T
         outcome.FailedCopies = job.FailedCopies();
         outcome.SheetPublished = job.SheetPublished();
         outcome.Notes = job.Notes();
+        outcome.MedleyLoudness = job.MedleyLoudness();
     } catch (const Error& e) {
         outcome.ThreadError = e.Message();
     } catch (const std::bad_alloc&) {

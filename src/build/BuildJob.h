@@ -5,11 +5,13 @@
 
 #include "build/BuildOptions.h"
 #include "build/BuildUser.h"
+#include "render/Loudness.h"
 
 #include <QDate>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace medlark {
@@ -33,11 +35,14 @@ struct TBuildOutcome final {
     std::vector<TCopyFailure> FailedCopies;
     bool SheetPublished = false;
     QStringList Notes;   // what the completion should also say (chapter rules, an unreadable cover)
+    std::optional<TLoudness> MedleyLoudness;   // the medley's, when one was written
 };
 
 // The report of the failed copies, for the completion message ("" when none failed).
 QString FailedCopiesText(const TBuildOutcome& outcome);
-// The notes and the failed copies, for the completion message ("" when there are none).
+// "メドレーの音量: −14.0 LUFS、トゥルーピーク −1.2 dBTP" ("" without a medley).
+QString MedleyLoudnessText(const TBuildOutcome& outcome);
+// The medley's loudness, the notes and the failed copies, for the completion message ("" when there are none).
 QString CompletionDetails(const TBuildOutcome& outcome);
 
 TBuildOutcome RunBuildJob(const TBuildOptions& options, const TrackList& list, TBuildUser& user);

@@ -79,8 +79,17 @@ void TTrackMapJson::Add(const TTrackMark& mark)
            << u"    \"absbegin\":\""_s + FormatTwoDecimals(seconds(mark.WrittenBytes)) + u"\","_s
            << u"    \"absduration\":\""_s + FormatTwoDecimals(seconds(mark.SegmentBytes)) + u"\","_s
            << u"    \"srcbegin\":\""_s + FormatTwoDecimals(mark.StartTime) + u"\","_s
-           << u"    \"srcduration\":\""_s + FormatTwoDecimals(mark.EndTime - mark.StartTime) + u"\""_s
-           << u"  },"_s;
+           << u"    \"srcduration\":\""_s + FormatTwoDecimals(mark.EndTime - mark.StartTime) + u"\""_s;
+    if (mark.Levelled) {
+        lines_.last() += u',';
+        lines_ << u"    \"gain\":\""_s + FormatTwoDecimals(mark.GainDb) + u"\""_s;
+        if (!std::isnan(mark.Loudness)) {
+            lines_.last() += u',';
+            lines_ << u"    \"loudness\":\""_s + (std::isfinite(mark.Loudness) ? FormatTwoDecimals(mark.Loudness) : u"-inf"_s)
+                          + u"\""_s;
+        }
+    }
+    lines_ << u"  },"_s;
     ++elements_;
 }
 

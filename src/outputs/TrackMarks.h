@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <limits>
 
 namespace medlark {
 
@@ -18,6 +19,12 @@ struct TTrackMark final {
     // Where the segment begins in the medley: the written length less the
     // previous fade (the write position when it is placed); -1: WrittenBytes.
     std::int64_t PlacedBytes = -1;
+    // Set when the build levelled the segment (its own gain or loudness
+    // matching): the gain it applied, in dB, and its measured integrated
+    // loudness (LUFS; -inf when silent, NaN when not measured).
+    bool Levelled = false;
+    double GainDb = 0.0;
+    double Loudness = std::numeric_limits<double>::quiet_NaN();
 };
 
 // "[0:00:04.000] : Song A.mp3 <0:00:12.250～0:00:42.250>"; the position is where
@@ -35,7 +42,8 @@ private:
     QStringList lines_;
 };
 
-// An array of objects with the title and four positions as two-decimal strings.
+// An array of objects with the title and four positions as two-decimal strings;
+// a levelled segment's object ends with its "gain" and, when measured, its "loudness".
 class TTrackMapJson final {
 public:
     TTrackMapJson() : lines_{QStringLiteral("[")} {}

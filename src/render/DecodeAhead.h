@@ -5,8 +5,14 @@
 //   Unsupported                   the source could not be opened, or
 //   Audio, Audio, …, Done(result) the segment in pieces, then DecodeSegment's result.
 // An error on the decoding thread arrives as Failed with its message.
+// The pieces come levelled (the track's gain, loudness matching, the limiter);
+// with matching on, a segment whose loudness is not known yet is measured
+// here, from the PCM decoded for the build, before its first piece is handed on.
 
+#include "model/MedleySettings.h"
+#include "render/Loudness.h"
 #include "render/PcmBlock.h"
+#include "render/SegmentLevel.h"
 
 #include <QString>
 
@@ -14,11 +20,13 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace medlark {
 
+class SourceStream;
 class TrackList;
 
 class TDecodeAhead final {
@@ -28,9 +36,11 @@ public:
         PcmBlock pcm;              // Audio
         std::int64_t result = 0;   // Done
         QString error;             // Failed
+        std::optional<TLoudness> loudness;   // Done: the segment's, when measured
+        TSegmentLevel level;                 // Done: how it was levelled
     };
 
-    explicit TDecodeAhead(const TrackList& list);
+    explicit TDecodeAhead(const TrackList& list, const TLoudnessSettings& loudness = {});
     TDecodeAhead(const TDecodeAhead&) = delete;
     TDecodeAhead& operator=(const TDecodeAhead&) = delete;
     ~TDecodeAhead();   // stops the thread and waits for it
@@ -43,8 +53,11 @@ public:
 private:
     void Run();
     bool Put(Piece piece);   // false once stopped
+    // Decodes the entry's segment, levels it and hands it on; false once stopped.
+    bool Segment(int index, SourceStream& source);
 
     const TrackList& list_;
+    const TLoudnessSettings loudness_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Piece> pieces_;

@@ -1,7 +1,9 @@
 #include "render/MedleyPreview.h"
 
 #include "model/TrackList.h"
+#include "render/Loudness.h"
 #include "render/Mixing.h"
+#include "render/SegmentLevel.h"
 #include "render/SourceStream.h"
 #include "render/WavOutput.h"
 
@@ -102,14 +104,18 @@ public:
             if (placed.At >= to_)
                 break;
             const TMedleyEntry& entry = entries_[static_cast<size_t>(placed.Track)];
+            TLeveller leveller(Level(entry));
             SourceStream source = OpenSourceStream(entry.SourcePath);
             mixer.Begin();
             // The first segment mixed is heard from `want` on: its frames before
             // that are left undecoded (silence in their place is shaped and
-            // thrown away), where the source's frames are the segment's own.
+            // thrown away), where the source's frames are the segment's own;
+            // the leveller starts early enough to level the first heard frame
+            // as the build does.
             std::int64_t skip = 0;
             if (q == first && source.SourceRate() == kPcmRate)
                 skip = std::clamp<std::int64_t>(want - placed.At, 0, placed.Frames - 1);
+            skip -= std::min(skip, leveller.HistoryFrames());
             for (std::int64_t left = skip; left > 0;) {
                 const std::int64_t n = std::min<std::int64_t>(left, kPiece);
                 silence_.assign(static_cast<size_t>(n) * kPcmChannels, 0);
@@ -122,12 +128,17 @@ public:
             DecodeSegmentTo(source, in, out, [&](const std::int16_t* samples, std::int64_t n) {
                 n = std::min(n, remaining);
                 decodedFrames += n;
-                mixer.Push(samples, n);
+                levelled_.clear();
+                leveller.Push(samples, n, levelled_);
+                mixer.Push(levelled_.data(), FrameCount(levelled_));
                 remaining -= n;
                 return HandOn(file, file.Position()) && remaining > 0;
             });
             if (stopped_)
                 return;
+            levelled_.clear();
+            leveller.Finish(levelled_);
+            mixer.Push(levelled_.data(), FrameCount(levelled_));
             mixer.End();
             if (!HandOn(file, file.Position()))
                 return;
@@ -139,6 +150,19 @@ public:
     }
 
 private:
+    // The segment's level as a build sets it; with matching on, its loudness is
+    // measured first when it is not known yet.
+    TSegmentLevel Level(const TMedleyEntry& entry)
+    {
+        std::optional<TLoudness> loudness;
+        if (NeedsLoudness(settings_.Loudness)) {
+            loudness = KnownSegmentLoudness(entry.SourcePath, entry.StartTime, entry.EndTime);
+            if (!loudness)
+                loudness = MeasureSegment(entry.SourcePath, entry.StartTime, entry.EndTime);
+        }
+        return LevelOf(settings_.Loudness, entry.Gain, loudness);
+    }
+
     // Hands on the medley's final frames up to the byte `end` of the file.
     bool HandOn(OutputFile& file, std::int64_t end)
     {
@@ -174,6 +198,7 @@ private:
     bool stopped_ = false;
     PcmBlock buffer_;
     PcmBlock silence_;
+    PcmBlock levelled_;
 };
 
 } // namespace
@@ -182,7 +207,7 @@ std::vector<TMedleyEntry> MedleyEntries(const TrackList& list)
 {
     std::vector<TMedleyEntry> entries;
     for (int i = 0; i < list.Count(); ++i)
-        entries.push_back({list.At(i).SourcePath, list.At(i).Times.StartTime, list.At(i).Times.EndTime});
+        entries.push_back({list.At(i).SourcePath, list.At(i).Times.StartTime, list.At(i).Times.EndTime, list.At(i).Times.Gain});
     return entries;
 }
 

@@ -23,6 +23,7 @@ struct TMedleyEntry final {
     QString SourcePath;
     double StartTime = 0;
     double EndTime = 0;
+    double Gain = 0;   // the track's own gain, dB
 };
 
 std::vector<TMedleyEntry> MedleyEntries(const TrackList& list);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace medlark {
 
@@ -43,11 +44,89 @@ private:
     SourceStream source_;
 };
 
+// The file with a track's level: the segment [in, out) levelled exactly as a
+// build levels it (a leveller that starts at the in point and ends at the out
+// point), the frames before and after it with the same level, as runs of their own.
+class TLevelledFileProgram final : public TPcmProgram {
+public:
+    TLevelledFileProgram(SourceStream source, const TSegmentLevel& level, double start, double end)
+        : source_(std::move(source)), level_(level)
+    {
+        in_ = FrameOfSeconds(start);
+        out_ = in_ + FrameOfSeconds(end - start);
+    }
+
+    std::int64_t Frames() override
+    {
+        const double duration = source_.Duration();
+        return duration < 0 ? 0 : FrameOfSeconds(duration);
+    }
+
+    void Render(std::int64_t from, const PcmSink& sink) override
+    {
+        // The run `from` lies in, started early enough for its leveller.
+        std::int64_t runEnd = from < in_ ? in_ : from < out_ ? out_ : kMaxPcmFrames;
+        const std::int64_t runStart = from < in_ ? 0 : from < out_ ? in_ : out_;
+        std::int64_t at = std::max(runStart, from - TLeveller(level_).HistoryFrames());
+        std::optional<TLeveller> leveller(level_);
+        std::int64_t handed = at;   // the next frame the leveller gives
+        bool open = true;
+        auto give = [&]() {
+            // Frames before `from` only warm the leveller up.
+            const std::int64_t frames = FrameCount(levelled_);
+            const std::int64_t skip = std::clamp<std::int64_t>(from - handed, 0, frames);
+            handed += frames;
+            if (frames > skip && !sink(levelled_.data() + skip * kPcmChannels, frames - skip))
+                open = false;
+            levelled_.clear();
+            return open;
+        };
+        const double start = SecondsOfFrame(at);
+        DecodeSegmentTo(source_, start, start + 1.0e9, [&](const std::int16_t* samples, std::int64_t frames) {
+            while (frames > 0 && open) {
+                const std::int64_t n = std::min(frames, runEnd - at);
+                leveller->Push(samples, n, levelled_);
+                at += n;
+                samples += n * kPcmChannels;
+                frames -= n;
+                if (at == runEnd) {
+                    // The run ends: its leveller hands on what it holds, the next run starts afresh.
+                    leveller->Finish(levelled_);
+                    leveller.emplace(level_);
+                    runEnd = at < out_ ? out_ : kMaxPcmFrames;
+                }
+                give();
+            }
+            return open;
+        });
+        if (open) {
+            leveller->Finish(levelled_);
+            give();
+        }
+    }
+
+private:
+    SourceStream source_;
+    TSegmentLevel level_;
+    std::int64_t in_ = 0;
+    std::int64_t out_ = 0;
+    PcmBlock levelled_;
+};
+
 } // namespace
 
 std::unique_ptr<TPcmProgram> FileProgram(SourceStream source)
 {
     return std::make_unique<TFileProgram>(std::move(source));
+}
+
+std::unique_ptr<TPcmProgram> LevelledFileProgram(SourceStream source, const TSegmentLevel& level, double start,
+                                                 double end)
+{
+    if (level.Identity() || !(start >= 0.0) || !(end > start))
+        return level.Identity() ? FileProgram(std::move(source))
+                                : std::make_unique<TLevelledFileProgram>(std::move(source), level, 0.0, 0.0);
+    return std::make_unique<TLevelledFileProgram>(std::move(source), level, start, end);
 }
 
 TPlaybackFeed::TPlaybackFeed(std::unique_ptr<TPcmProgram> program, std::int64_t aheadFrames)

@@ -5,6 +5,7 @@
 // there, or anything else that renders the PCM block format from a frame on.
 
 #include "render/PcmBlock.h"
+#include "render/SegmentLevel.h"
 #include "render/SourceStream.h"
 
 #include <condition_variable>
@@ -33,6 +34,11 @@ public:
 // A source file at 44.1 kHz: rendering from frame n gives exactly the PCM a
 // segment with the in point SecondsOfFrame(n) starts with.
 std::unique_ptr<TPcmProgram> FileProgram(SourceStream source);
+// The same with a track's level (its gain, loudness matching's gain and the
+// limiter): the frames of its segment from start to end are exactly those a
+// build levels before it fades them. Without a level, FileProgram.
+std::unique_ptr<TPcmProgram> LevelledFileProgram(SourceStream source, const TSegmentLevel& level, double start,
+                                                 double end);
 
 class TPlaybackFeed final {
 public:

@@ -120,7 +120,7 @@ TEST_F(OptionsAgreement, ControlsAndFlagsForTheSameValues)
         CommandLine({u"--crossfade"_s, u"6.5"_s, u"--envelope"_s, u"sine"_s, u"--head"_s, u"0.35"_s, u"--tail"_s,
                      u"2"_s, u"--no-bookmark"_s, u"--json"_s, u"--html"_s, u"--video"_s, u"--cover"_s, cover,
                      u"--encoder"_s, u"MP3 (.mp3)"_s, u"--quality"_s, u"HI"_s});
-    EXPECT_EQ(command.Medley, (TMedleySettings{6.5, TEnvelope::Sine, 0.35, 2.0}));
+    EXPECT_EQ(command.Medley, (TMedleySettings{6.5, TEnvelope::Sine, 0.35, 2.0, {}}));
     EXPECT_GE(command.EncoderTag, 0);
     EXPECT_EQ(AsFromWindow(window.BuildOptions(), command), command);
 
@@ -153,7 +153,7 @@ TEST_F(OptionsAgreement, OneSettingsFileBuildsTheSameEverywhere)
                   u"BlankDurationTail=4\r\nCrossTypeA=1\r\nWriteJsonFile=1\r\nExportHTMLs=0\r\n"
                   u"Compression=Ogg Vorbis (.ogg)\r\nCompressionLevel=10\r\nExportVideo=1\r\n"_s);
     const TBuildOptions command = CommandLine({});
-    EXPECT_EQ(command.Medley, (TMedleySettings{3.25, TEnvelope::None, 0.25, 4.0}));
+    EXPECT_EQ(command.Medley, (TMedleySettings{3.25, TEnvelope::None, 0.25, 4.0, {}}));
     EXPECT_EQ(command.Quality, u"HI");
     EXPECT_TRUE(command.ExportVideo);
     TFormXFade window(settings_);

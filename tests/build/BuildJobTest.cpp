@@ -178,7 +178,7 @@ TEST(BuildJob, SingleModeWritesFadedTrackFilesAndAsksBeforeOverwriting)
     }
     TBuildOptions options = TestOptions(dir.path());
     options.Mode = cfmSingle;
-    options.Medley = {0.1, TEnvelope::Linear, 1.0, 1.0};
+    options.Medley = {0.1, TEnvelope::Linear, 1.0, 1.0, {}};
 
     TTestUser user = ScriptedUser();
     user.overwriteAnswers = {TOverwriteAnswer::Skip};

@@ -69,7 +69,7 @@ TBuildOptions TestOptions(const QString& output)
 {
     TBuildOptions o;
     o.OutputPath = output;
-    o.Medley = {1.0, TEnvelope::Linear, 0.5, 0.3};
+    o.Medley = {1.0, TEnvelope::Linear, 0.5, 0.3, {}};
     o.WriteBookmark = false;
     o.WriteJson = false;
     o.Today = QDate(2026, 12, 8);

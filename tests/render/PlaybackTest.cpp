@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -101,6 +102,51 @@ TEST(Playback, FeedDeliversTheFramesOfACutFromAnyFrame)
     feed.Halt();
     EXPECT_FALSE(feed.AtEnd());
     EXPECT_EQ(feed.Read(some.data(), 500), 0);
+}
+
+// With a track's level the player hears, inside the segment, the frames a
+// build levels, from wherever it starts; outside it, the same level.
+TEST(Playback, ALevelledFileHoldsTheBuildsLevelledSegment)
+{
+    const QString path = SignalWav();
+    const double in = 2.5;
+    const double out = 6.25;
+    for (const TSegmentLevel& level : {TSegmentLevel{-6.0, false, -1.0}, TSegmentLevel{10.0, true, -1.0}}) {
+        SCOPED_TRACE(level.GainDb);
+        PcmBlock segment;
+        TLeveller leveller(level);
+        const PcmBlock cut = Cut(path, in, out);
+        leveller.Push(cut.data(), FrameCount(cut), segment);
+        leveller.Finish(segment);
+        ASSERT_EQ(FrameCount(segment), FrameCount(cut));
+        if (level.Limit) {
+            ASSERT_NE(segment, cut);   // the limiter was at work
+        }
+
+        auto program = LevelledFileProgram(OpenSourceStream(path), level, in, out);
+        const std::int64_t first = FrameOfSeconds(in);
+        for (const std::int64_t from : {std::int64_t{0}, first - 5, first, first + 7000}) {
+            PcmBlock heard;
+            program->Render(from, [&](const std::int16_t* samples, std::int64_t frames) {
+                heard.insert(heard.end(), samples, samples + frames * kPcmChannels);
+                return true;
+            });
+            const std::int64_t skip = std::max<std::int64_t>(0, from - first);
+            ASSERT_GE(FrameCount(heard), first - from + FrameCount(segment)) << from;
+            EXPECT_EQ(FirstMismatch(heard, first + skip - from, segment, skip, FrameCount(segment) - skip), -1) << from;
+        }
+        // Before the in point the file plays at the same gain.
+        PcmBlock start;
+        program->Render(0, [&](const std::int16_t* samples, std::int64_t frames) {
+            start.insert(start.end(), samples, samples + frames * kPcmChannels);
+            return FrameCount(start) < kPcmRate;
+        });
+        const PcmBlock head = Cut(path, 0.0, 0.5);
+        const double gain = std::pow(10.0, level.GainDb / 20.0);
+        if (!level.Limit) {
+            EXPECT_EQ(start[1001], static_cast<std::int16_t>(std::lrint(head[1001] * gain)));
+        }
+    }
 }
 
 TEST(Playback, WaveformPeaksAreTheMinAndMaxOfTheDecodedPcm)

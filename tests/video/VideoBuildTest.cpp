@@ -108,7 +108,7 @@ QString Cover(const QTemporaryDir& dir)
 TBuildOptions VideoOptions(const QTemporaryDir& dir, const QString& encoder)
 {
     TBuildOptions o = TestOptions(dir.filePath(u"Album \"Demo\" & Co.wav"_s));
-    o.Medley = {4.0, TEnvelope::Linear, 1.0, 1.0};
+    o.Medley = {4.0, TEnvelope::Linear, 1.0, 1.0, {}};
     o.ExportVideo = true;
     o.Today = QDate(2026, 12, 9);
     o.EncoderTag = FindCompressionItem(o.AddonDir, encoder);
