@@ -17,13 +17,19 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-double SecondsOption(const QCommandLineParser& parser, const QString& name, double low, double high)
+// A number from low to high in the given unit ("seconds", "LUFS", "dBTP").
+double NumberOption(const QCommandLineParser& parser, const QString& name, double low, double high, const QString& unit)
 {
     const auto value = ParseNumber(parser.value(name));
     if (!value || *value < low || *value > high)
-        throw TUsageError{u"--%1: a number of seconds from %2 to %3 is needed, not \"%4\""_s.arg(
-            name, FormatNumber(low), FormatNumber(high), parser.value(name))};
+        throw TUsageError{u"--%1: a number of %5 from %2 to %3 is needed, not \"%4\""_s.arg(
+            name, FormatNumber(low), FormatNumber(high), parser.value(name), unit)};
     return *value;
+}
+
+double SecondsOption(const QCommandLineParser& parser, const QString& name, double low, double high)
+{
+    return NumberOption(parser, name, low, high, u"seconds"_s);
 }
 
 // The value of a flag that takes one of a few words (without regard to case).
@@ -80,6 +86,10 @@ TRenderCommand ParseRenderCommand(const QStringList& arguments)
         {u"no-video"_s, u"Do not make the video."_s},
         {u"cover"_s, u"The video's cover picture (PNG, JPEG or WebP); without one, a panel with the title."_s, u"FILE"_s},
         {u"chapters"_s, u"Write the chapters text (medley), also without the video."_s},
+        {u"loudness"_s, u"Match loudness: every segment brought to this integrated loudness, -40 to -5 (-14 suits video sites)."_s,
+         u"LUFS"_s},
+        {u"no-loudness"_s, u"Do not match loudness (the tracks' own gains still apply)."_s},
+        {u"true-peak"_s, u"True-peak ceiling of matched loudness, -12 to 0."_s, u"DBTP"_s},
         {u"settings"_s, u"Settings file to take the defaults from (config.ini)."_s, u"FILE"_s},
         {u"on-problem"_s, u"Answer for a track that cannot be opened or cut: skip or stop."_s, u"skip|stop"_s},
         {u"overwrite"_s, u"Single mode, answer for an existing track file: yes, no or cancel."_s, u"yes|no|cancel"_s},
@@ -109,6 +119,8 @@ TRenderCommand ParseRenderCommand(const QStringList& arguments)
     for (const auto& [name, setting] : switches)
         if (parser.isSet(name) && parser.isSet(u"no-"_s + name))
             throw TUsageError{u"--%1 and --no-%1 exclude each other"_s.arg(name)};
+    if (parser.isSet(u"loudness"_s) && parser.isSet(u"no-loudness"_s))
+        throw TUsageError{u"--loudness and --no-loudness exclude each other"_s};
     if (parser.isSet(u"settings"_s)) {
         const QString path = parser.value(u"settings"_s);
         if (!QFileInfo(path).isFile())
@@ -134,6 +146,15 @@ TRenderCommand ParseRenderCommand(const QStringList& arguments)
     if (parser.isSet(u"envelope"_s))
         medley.Envelope =
             ChoiceOption<TEnvelope>(parser, u"envelope"_s, {{u"linear"_s, TEnvelope::Linear}, {u"sine"_s, TEnvelope::Sine}});
+    TLoudnessSettings& loudness = medley.Loudness;
+    if (parser.isSet(u"loudness"_s)) {
+        loudness.Match = true;
+        loudness.Target = NumberOption(parser, u"loudness"_s, kMinLoudnessTarget, kMaxLoudnessTarget, u"LUFS"_s);
+    }
+    if (parser.isSet(u"no-loudness"_s))
+        loudness.Match = false;
+    if (parser.isSet(u"true-peak"_s))
+        loudness.Ceiling = NumberOption(parser, u"true-peak"_s, kMinTruePeakCeiling, kMaxTruePeakCeiling, u"dBTP"_s);
     if (parser.isSet(u"cover"_s)) {
         const QString cover = parser.value(u"cover"_s);
         if (!QFileInfo(cover).isFile())

@@ -178,11 +178,13 @@ int Build(const TRenderCommand& command)
     const QString failed = FailedCopiesText(outcome);
     if (!failed.isEmpty())
         Print(stderr, failed + u"\n"_s);
+    const QString loudness = MedleyLoudnessText(outcome);
+    const QString report = loudness.isEmpty() ? QString() : loudness + u"\n"_s;
     if (outcome.CancelMark) {
-        Print(stdout, u"途中終了しました。\n"_s);
+        Print(stdout, u"途中終了しました。\n"_s + report);
         return kExitStopped;
     }
-    Print(stdout, u"完了しました。\n"_s);
+    Print(stdout, u"完了しました。\n"_s + report);
     return failed.isEmpty() ? kExitDone : kExitCopiesFailed;
 }
 

@@ -1,7 +1,10 @@
 // medlark-render run as a user runs it, on files made here.
 
+#include "build/BuildJob.h"
 #include "model/ProjectFile.h"
 #include "model/TrackList.h"
+#include "outputs/TrackMarks.h"
+#include "render/Loudness.h"
 #include "render/PcmBlock.h"
 #include "render/WavOutput.h"
 
@@ -94,6 +97,22 @@ protected:
 
     static qint64 Size(const QString& path) { return QFileInfo(path).size(); }
 
+    static TLoudness MeasureWav(const QString& path)
+    {
+        const QByteArray bytes = ReadAll(path).mid(kWavHeaderBytes);
+        TLoudnessMeter meter;
+        meter.Add(reinterpret_cast<const std::int16_t*>(bytes.constData()), bytes.size() / kPcmFrameBytes);
+        return meter.Result();
+    }
+
+    // The line that reports a medley's loudness.
+    static QString ReportOf(const QString& path)
+    {
+        TBuildOutcome outcome;
+        outcome.MedleyLoudness = MeasureWav(path);
+        return MedleyLoudnessText(outcome) + u"\n"_s;
+    }
+
     QTemporaryDir dir_;
     QString tone_;
     QString settings_;
@@ -106,7 +125,8 @@ TEST_F(RenderCommand, BuildsAMedleyWithItsSideOutputs)
     const QString project = Project({{tone_, 1.0, 3.0}, {tone_, 2.0, 5.0}});
     const Result r = Run({project, u"mix.wav"_s});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, u"完了しました。\n");
+    // The report names the medley's loudness as measured on what was written.
+    EXPECT_EQ(r.out, u"完了しました。\n"_s + ReportOf(Path(u"mix.wav"_s)));
     // 0.5 + 2 + 3 - 1 + 0.5 seconds.
     EXPECT_EQ(Size(Path(u"mix.wav"_s)), kWavHeaderBytes + 5 * kPcmBytesPerSecond);
     const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
@@ -135,7 +155,7 @@ TEST_F(RenderCommand, BuildsWithoutADisplayPlatform)
     const QString platformPlugins = u"QPlatformIntegrationFactoryInterface"_s;
     const Result audio = Run({u"--encoder"_s, u"mp3.sh"_s, u"--html"_s, project, u"mix.wav"_s}, nowhere);
     EXPECT_EQ(audio.exitCode, 0) << audio.err.toStdString();
-    EXPECT_EQ(audio.out, u"完了しました。\n");
+    EXPECT_EQ(audio.out, u"完了しました。\n"_s + ReportOf(Path(u"mix.wav"_s)));
     EXPECT_FALSE(audio.err.contains(platformPlugins)) << "a display platform was loaded for audio";
     EXPECT_EQ(Size(Path(u"mix.wav"_s)), kWavHeaderBytes + 5 * kPcmBytesPerSecond);
     const QStringList publish = QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs);
@@ -211,7 +231,7 @@ TEST_F(RenderCommand, ProblemsAreAnsweredByFlagOrStopTheBuild)
 
     const Result stopped = Run({project, u"stopped.wav"_s});   // no terminal, no flag: stop
     EXPECT_EQ(stopped.exitCode, 3);
-    EXPECT_EQ(stopped.out, u"途中終了しました。\n");
+    EXPECT_EQ(stopped.out, u"途中終了しました。\n"_s + ReportOf(Path(u"stopped.wav"_s)));   // what was placed before the stop
     EXPECT_TRUE(stopped.err.contains(u"対応していない形式です: broken.mp3\nこのトラックを飛ばして続けますか？"_s))
         << stopped.err.toStdString();
     EXPECT_EQ(Size(Path(u"stopped.wav"_s)), kWavHeaderBytes + 3 * kPcmBytesPerSecond);
@@ -276,7 +296,11 @@ TEST_F(RenderCommand, ChecksErrorsAndUsage)
                                     QStringList{u"--on-problem"_s, u"maybe"_s, good, u"x.wav"_s},
                                     QStringList{u"--json"_s, u"--no-json"_s, good, u"x.wav"_s},
                                     QStringList{u"--encoder"_s, u"flac.exe"_s, good, u"x.wav"_s},
-                                    QStringList{u"--quality"_s, u"ULTRA"_s, good, u"x.wav"_s}}) {
+                                    QStringList{u"--quality"_s, u"ULTRA"_s, good, u"x.wav"_s},
+                                    QStringList{u"--loudness=-50"_s, good, u"x.wav"_s},
+                                    QStringList{u"--loudness=loud"_s, good, u"x.wav"_s},
+                                    QStringList{u"--loudness=-14"_s, u"--no-loudness"_s, good, u"x.wav"_s},
+                                    QStringList{u"--true-peak=0.5"_s, good, u"x.wav"_s}}) {
         r = Run(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(u' ').toStdString();
         EXPECT_TRUE(r.err.contains(u"--help"_s));
@@ -286,6 +310,49 @@ TEST_F(RenderCommand, ChecksErrorsAndUsage)
     EXPECT_TRUE(r.out.contains(u"--on-problem"_s));
     r = Run({u"--version"_s});
     EXPECT_EQ(r.out, u"medlark-render 1.071\n");
+}
+
+// Loudness matching from the command line: the quiet and the loud tone come
+// out equally loud, at the target, under the ceiling.
+TEST_F(RenderCommand, MatchesLoudnessWhenAsked)
+{
+    const QString quiet = Path(u"quiet.wav"_s);
+    {
+        // The same tone 20 dB lower.
+        PcmBlock pcm(static_cast<size_t>(6 * kPcmRate) * 2);
+        for (std::int64_t i = 0; i < 6 * kPcmRate; ++i)
+            pcm[static_cast<size_t>(2 * i)] = pcm[static_cast<size_t>(2 * i + 1)] =
+                static_cast<std::int16_t>(800 * std::sin(static_cast<double>(i) * 0.05));
+        OutputFile file = CreateOutputFile(quiet);
+        WriteHeader(file);
+        file.Write(pcm.data(), ByteCount(pcm));
+        FinishWav(file);
+    }
+    const QString project = Project({{tone_, 0.0, 5.0}, {quiet, 0.0, 5.0}});
+    Result r = Run({u"--loudness=-16"_s, u"--true-peak=-2"_s, project, u"loud.wav"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, u"完了しました。\n"_s + ReportOf(Path(u"loud.wav"_s)));
+    const TLoudness matched = MeasureWav(Path(u"loud.wav"_s));
+    EXPECT_NEAR(matched.Integrated, -16.0, 1.0);   // the joined sines beat in the crossfade
+    EXPECT_LE(matched.TruePeak, -2.0);
+    // Each segment's gain in the track map: the target less its own loudness.
+    const QString json = QString::fromUtf8(ReadAll(Path(QDir(dir_.path()).entryList({u"publish_*"_s}, QDir::Dirs).first()
+                                                        + u"/loud.json"_s)));
+    for (const QString& path : {tone_, quiet}) {
+        const std::optional<TLoudness> own = MeasureSegment(path, 0.0, 5.0);
+        ASSERT_TRUE(own);
+        EXPECT_TRUE(json.contains(u"\"gain\":\""_s + FormatTwoDecimals(-16.0 - own->Integrated) + u"\""_s))
+            << json.toStdString();
+    }
+    // --no-loudness turns off what the settings file turned on.
+    WriteSettings(u"[General]\r\nCrossDuration=1\r\nMatchLoudness=1\r\n"_s);
+    r = Run({u"--no-loudness"_s, project, u"plain.wav"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    WriteSettings(u"[General]\r\nCrossDuration=1\r\n"_s);
+    r = Run({project, u"never.wav"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(ReadAll(Path(u"plain.wav"_s)), ReadAll(Path(u"never.wav"_s)));
+    EXPECT_NE(ReadAll(Path(u"plain.wav"_s)).mid(kWavHeaderBytes), ReadAll(Path(u"loud.wav"_s)).mid(kWavHeaderBytes));
 }
 
 // The audio is done but a copy failed: said on the error output, exit 4; the
