@@ -81,6 +81,23 @@ void TAudioPlayer::LoadProgram(std::unique_ptr<TPcmProgram> program)
     SetState(TState::Ready);
 }
 
+void TAudioPlayer::ReplaceProgram(std::unique_ptr<TPcmProgram> program)
+{
+    if (!IsOpen()) {
+        LoadProgram(std::move(program));
+        return;
+    }
+    const bool playing = IsPlaying();
+    const std::int64_t here = Position();
+    StopOutput();
+    feed_ = std::make_unique<TPlaybackFeed>(std::move(program));
+    feed_->SetDataHandler([this] { QMetaObject::invokeMethod(this, &TAudioPlayer::Pump, Qt::QueuedConnection); });
+    if (playing)
+        StartOutput(here);
+    else
+        rest_ = here;
+}
+
 void TAudioPlayer::Unload()
 {
     StopOutput();

@@ -32,6 +32,11 @@ public:
     bool Load(const QString& path);
     // Plays a program of PCM instead of a file.
     void LoadProgram(std::unique_ptr<TPcmProgram> program);
+    // Puts another program in the place of the one loaded, at the same frame
+    // and in the same state: playing goes on from the frame being heard (a
+    // moment is decoded afresh), a paused or stopped player stays where it
+    // was. Without anything loaded, as LoadProgram.
+    void ReplaceProgram(std::unique_ptr<TPcmProgram> program);
     void Unload();
 
     TState State() const { return state_; }

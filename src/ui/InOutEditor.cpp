@@ -2,7 +2,9 @@
 
 #include "model/Error.h"
 #include "model/TrackList.h"
+#include "render/Loudness.h"
 #include "render/PlaybackFeed.h"
+#include "ui/DecimalSpinEdit.h"
 #include "ui/HtmlPopup.h"
 #include "ui/LedClock.h"
 #include "ui/MediaPlayer.h"
@@ -21,7 +23,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace medlark {
 
@@ -128,6 +132,25 @@ TInOutEditor::TInOutEditor(QGroupBox* groupBox) : QWidget(groupBox)
     for (QLabel* label : {Label5, Label6})
         label->installEventFilter(this);
 
+    // The track's gain and what the segment measures, under the points.
+    LabelGain = new QLabel(u"ゲイン"_s, this);
+    LabelGain->setObjectName(u"LabelGain"_s);
+    LabelGain->setFont(PixelFont(font(), 12, false));
+    LabelGain->setGeometry(23, 232, 38, 24);
+    SpinGain = new TFixedSpinEdit(kMinTrackGain, kMaxTrackGain, 0.1, 0.0, true, this);
+    SpinGain->setObjectName(u"SpinGain"_s);
+    SpinGain->setSuffix(u" dB"_s);
+    SpinGain->setGeometry(62, 232, 84, 24);
+    SpinGain->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    SpinGain->setProperty(kHintProperty, u"このトラックの音量を上げ下げします (+ / - キーで 0.5 dB ずつ、0 キーで 0 dB に戻す)"_s);
+    SpinGain->setAccessibleName(u"ゲイン"_s);
+    LabelLoudness = new QLabel(this);
+    LabelLoudness->setObjectName(u"LabelLoudness"_s);
+    LabelLoudness->setFont(PixelFont(font(), 11, false));
+    LabelLoudness->setGeometry(152, 228, 329, 32);
+    LabelLoudness->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(SpinGain, &QDoubleSpinBox::valueChanged, this, [this](double value) { GainEdited(value); });
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(u"Timer1"_s);
     Timer1->setInterval(1000);
@@ -154,6 +177,8 @@ TInOutEditor::TInOutEditor(QGroupBox* groupBox) : QWidget(groupBox)
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, [this, action] { Guarded(action); });
+        // A symbol typed with Shift may match two of these keys; both mean the same.
+        connect(shortcut, &QShortcut::activatedAmbiguously, this, [this, action] { Guarded(action); });
     };
     key(Qt::Key_Space, [this] {
         if (InterceptSpace && InterceptSpace())
@@ -173,6 +198,10 @@ TInOutEditor::TInOutEditor(QGroupBox* groupBox) : QWidget(groupBox)
         if (BtnTestPlay->isEnabled())
             BtnTestPlayClick();
     });
+    key(Qt::Key_Plus, [this] { StepGain(0.5); });
+    key(Qt::Key_Equal, [this] { StepGain(0.5); });
+    key(Qt::Key_Minus, [this] { StepGain(-0.5); });
+    key(Qt::Key_0, [this] { ResetGain(); });
     key(Qt::Key_Left, [this] { WindowsMediaPlayer1->SeekBy(-1.0); });
     key(Qt::Key_Right, [this] { WindowsMediaPlayer1->SeekBy(1.0); });
     key(Qt::SHIFT | Qt::Key_Left, [this] { WindowsMediaPlayer1->SeekBy(-0.1); });
@@ -196,6 +225,8 @@ void TInOutEditor::SetEditorEnabled(bool enabled)
     BtnTimeFrom->setEnabled(enabled);
     BtnTimeTo->setEnabled(enabled);
     BtnTestPlay->setEnabled(enabled && !previewing_);
+    SpinGain->setEnabled(enabled);
+    LabelGain->setEnabled(enabled);
     if (enabled)
         return;
     WindowsMediaPlayer1->controls.stop();
@@ -206,7 +237,11 @@ void TInOutEditor::SetEditorEnabled(bool enabled)
     Label6->setText(FormatTimeCode(0));
     AdvSmoothLedLabel1->SetSeconds(0);
     loaded_ = nullptr;
+    played_ = {};
     WindowsMediaPlayer1->SeekBar()->SetPoints(-1, -1);
+    const QSignalBlocker block(SpinGain);
+    SpinGain->setValue(0.0);
+    LabelLoudness->clear();
 }
 
 void TInOutEditor::AdvPolyList1ItemSelect(TrackEntry* item)
@@ -215,6 +250,7 @@ void TInOutEditor::AdvPolyList1ItemSelect(TrackEntry* item)
         return;
     SetEditorEnabled(true);
     WindowsMediaPlayer1->setURL(item->SourcePath);
+    played_ = {};   // the file as it is, until its level is known
     loaded_ = item;
     Label5->setText(FormatTimeCode(0));
     Label6->setText(FormatTimeCode(0));
@@ -232,11 +268,124 @@ void TInOutEditor::RefreshPoints()
     Label6->setText(FormatTimeCode(t.EndTime > -1 ? t.EndTime : 0));
     Label7->setText(FormatSpan(t.StartTime, t.EndTime));
     WindowsMediaPlayer1->SeekBar()->SetPoints(t.StartTime, t.EndTime);
+    ShowLevel();
 }
 
 void TInOutEditor::SetFade(double crossfadeSeconds, TEnvelope envelope)
 {
     WindowsMediaPlayer1->SeekBar()->SetFade(crossfadeSeconds, envelope);
+}
+
+void TInOutEditor::SetLoudness(const TLoudnessSettings& loudness)
+{
+    if (loudness == loudness_)
+        return;
+    loudness_ = loudness;
+    RefreshLevel();
+}
+
+void TInOutEditor::RefreshLevel()
+{
+    if (loaded_ != nullptr)
+        ShowLevel();
+}
+
+void TInOutEditor::StepGain(double db)
+{
+    if (loaded_ != nullptr && SpinGain->isEnabled())
+        SpinGain->setValue(TrackGainOf(std::clamp(loaded_->Times.Gain + db, kMinTrackGain, kMaxTrackGain)));
+}
+
+void TInOutEditor::ResetGain()
+{
+    if (loaded_ != nullptr && SpinGain->isEnabled())
+        SpinGain->setValue(0.0);
+}
+
+void TInOutEditor::GainEdited(double value)
+{
+    if (loaded_ == nullptr)
+        return;
+    const double gain = TrackGainOf(value);
+    if (gain == loaded_->Times.Gain)
+        return;
+    loaded_->Times.Gain = gain;
+    ShowLevel();
+    if (OnGainChanged)
+        OnGainChanged(*loaded_);
+}
+
+namespace {
+
+// The entry's segment when both points are set and it has a length.
+bool HasSegment(const TSetData& t)
+{
+    return IsTimeSet(t.StartTime) && t.EndTime > t.StartTime;
+}
+
+std::optional<TLoudness> KnownLoudness(const TrackEntry& entry)
+{
+    const TSetData& t = entry.Times;
+    return HasSegment(t) ? KnownSegmentLoudness(entry.SourcePath, t.StartTime, t.EndTime) : std::nullopt;
+}
+
+QString PeakText(double dbtp)
+{
+    if (std::isnan(dbtp))
+        return QString();
+    return u" / ピーク "_s + (dbtp == -std::numeric_limits<double>::infinity() ? u"−∞"_s : OneDecimalText(dbtp))
+         + u" dBTP"_s;
+}
+
+} // namespace
+
+void TInOutEditor::ShowLevel()
+{
+    if (SpinGain->value() != loaded_->Times.Gain) {
+        // Only when it differs: a value being typed keeps its text.
+        const QSignalBlocker block(SpinGain);
+        SpinGain->setValue(loaded_->Times.Gain);
+    }
+    LabelLoudness->setText(LoudnessLabelText());
+    UpdatePlayerLevel();
+}
+
+QString TInOutEditor::LoudnessLabelText() const
+{
+    const TSetData& t = loaded_->Times;
+    const std::optional<TLoudness> known = KnownLoudness(*loaded_);
+    QString text = u"区間の音量: "_s;
+    if (!HasSegment(t))
+        text += u"— (開始位置と終了位置を決めると測ります)"_s;
+    else if (known)
+        text += LoudnessText(known) + PeakText(known->TruePeak);
+    else if (IsUnmeasurable && IsUnmeasurable(*loaded_))
+        text += u"測定できません"_s;
+    else
+        text += u"測定中…"_s;
+    if (loudness_.Match) {
+        text += u"\n適用ゲイン: "_s + GainText(LevelOf(loudness_, t.Gain, known).GainDb);
+        if (HasSegment(t) && !known)
+            text += IsUnmeasurable && IsUnmeasurable(*loaded_) ? u" (そろえられません)"_s : u" (測定後に決まります)"_s;
+    }
+    return text;
+}
+
+void TInOutEditor::UpdatePlayerLevel()
+{
+    if (loaded_ == nullptr || WindowsMediaPlayer1->openState() != kOpenStateMediaOpen)
+        return;
+    const TSetData& t = loaded_->Times;
+    TPlayedLevel wanted{LevelOf(loudness_, t.Gain, KnownLoudness(*loaded_)), t.StartTime, t.EndTime};
+    if (wanted.Level.Identity())
+        wanted = {};
+    if (wanted == played_)
+        return;
+    SourceStream source = OpenSourceStream(loaded_->SourcePath);
+    if (!source)
+        return;   // the file went away: the player keeps what it has
+    WindowsMediaPlayer1->ReplaceProgram(LevelledFileProgram(std::move(source), wanted.Level, wanted.Start, wanted.End));
+    played_ = wanted;
 }
 
 void TInOutEditor::BtnTimeFromClick()
@@ -279,8 +428,10 @@ void TInOutEditor::PointsChanged()
 {
     loaded_->Caption = TimedCaption(loaded_->SourcePath, loaded_->Times.StartTime, loaded_->Times.EndTime);
     WindowsMediaPlayer1->SeekBar()->SetPoints(loaded_->Times.StartTime, loaded_->Times.EndTime);
+    TrackEntry& entry = *loaded_;
+    ShowLevel();
     if (OnCaptionChanged)
-        OnCaptionChanged(*loaded_);
+        OnCaptionChanged(entry);
 }
 
 void TInOutEditor::BtnTestPlayClick()

@@ -2,10 +2,13 @@
 // The in/out editor inside the group box "In/Out 設定コントロール": the preview
 // player, the buttons that take its position as the loaded entry's in point
 // ("ここから") and out point ("ここまで"), the two time codes, the segment
-// length, a clock of the position and the segment preview "← 区間確認 →".
-// It changes nothing but the loaded entry's StartTime, EndTime and caption.
+// length, a clock of the position and the segment preview "← 区間確認 →";
+// below them the track's gain ("ゲイン") and the segment's loudness. The
+// player plays the file levelled as a build levels the segment.
+// It changes nothing but the loaded entry's StartTime, EndTime, Gain and caption.
 
 #include "model/MedleySettings.h"
+#include "render/SegmentLevel.h"
 
 #include <QWidget>
 
@@ -21,6 +24,7 @@ class QToolButton;
 namespace medlark {
 
 struct TrackEntry;
+class TFixedSpinEdit;
 class TLedClock;
 class TWindowsMediaPlayer;
 
@@ -51,6 +55,25 @@ public:
     void RefreshPoints();
     // The crossfade a build will fade the segment with, for the seek bar.
     void SetFade(double crossfadeSeconds, TEnvelope envelope);
+    // Loudness matching as a build will apply it, for the player and the label.
+    void SetLoudness(const TLoudnessSettings& loudness);
+    // The loaded segment's measurement may have arrived: show it, and play
+    // the segment at the level it gives.
+    void RefreshLevel();
+
+    // Raises or lowers the loaded entry's gain (held to its range); Reset: 0 dB.
+    void StepGain(double db);
+    void ResetGain();
+
+    // What the player plays: the file with this level on [Start, End)
+    // (identity: the file as it is).
+    struct TPlayedLevel final {
+        TSegmentLevel Level;
+        double Start = 0;
+        double End = 0;
+        bool operator==(const TPlayedLevel&) const = default;
+    };
+    const TPlayedLevel& PlayedLevel() const { return played_; }
 
     TrackEntry* LoadedEntry() const { return loaded_; }
     bool Previewing() const { return previewing_; }
@@ -61,6 +84,10 @@ public:
     std::function<bool()> InterceptSpace;
     // A handler raised an error: the window reports it.
     std::function<void(const QString&)> OnError;
+    // The loaded entry's gain changed.
+    std::function<void(TrackEntry&)> OnGainChanged;
+    // Whether the entry's segment was found impossible to measure.
+    std::function<bool(const TrackEntry&)> IsUnmeasurable;
 
     // Controls, by their form names.
     QFrame* CurvyPanel1;
@@ -74,6 +101,9 @@ public:
     QLabel* Label5;
     QLabel* Label7;
     QLabel* Label6;
+    QLabel* LabelGain;
+    TFixedSpinEdit* SpinGain;
+    QLabel* LabelLoudness;
     QTimer* Timer1;
 
 protected:
@@ -83,6 +113,11 @@ private:
     void TakeInPoint(double p);
     void TakeOutPoint(double p);
     void PointsChanged();
+    void GainEdited(double value);
+    // Shows the loaded entry's gain and loudness, and gives the player its level.
+    void ShowLevel();
+    QString LoudnessLabelText() const;
+    void UpdatePlayerLevel();
     // The hover look of a time label: highlight colour and underline, or none.
     void ShowAsLink(QLabel* label, bool on);
     void Guarded(const std::function<void()>& handler);
@@ -91,6 +126,8 @@ private:
 
     TrackEntry* loaded_ = nullptr;
     bool previewing_ = false;
+    TLoudnessSettings loudness_;
+    TPlayedLevel played_;
 };
 
 } // namespace medlark

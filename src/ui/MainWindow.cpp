@@ -4,6 +4,8 @@
 #include "encode/EncoderDefinitions.h"
 #include "model/Error.h"
 #include "model/ProjectFile.h"
+#include "render/Loudness.h"
+#include "render/SegmentLevel.h"
 #include "support/KDrop.h"
 #include "support/KThdCmp.h"
 #include "ui/CrossfadeDiagram.h"
@@ -15,10 +17,12 @@
 #include "ui/JoinPreview.h"
 #include "ui/MediaPlayer.h"
 #include "ui/ProgressDlg.h"
+#include "ui/SegmentMeasurer.h"
 #include "ui/TrackListView.h"
 #include "ui/UiServices.h"
 
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
@@ -173,6 +177,7 @@ TFormXFade::TFormXFade(const QString& settingsPath, QWidget* parent)
 
 TFormXFade::~TFormXFade()
 {
+    measurer_->Stop();
     // The sound outputs go while the window's widgets are still whole.
     editor_->WindowsMediaPlayer1->Engine().ReleaseOutput();
     joinPreview_->Stop();
@@ -214,7 +219,7 @@ void TFormXFade::CreateControls()
 
     AdvPolyList1 = new TTrackListView(this);
     AdvPolyList1->setObjectName(u"AdvPolyList1"_s);
-    AdvPolyList1->setGeometry(17, 103, 208, 289);
+    AdvPolyList1->setGeometry(17, 103, 208, 243);
     connect(AdvPolyList1, &QListWidget::currentRowChanged, this, [this](int row) {
         tracks_.Select(row);
         if (row >= 0 && row < tracks_.Count())
@@ -227,44 +232,92 @@ void TFormXFade::CreateControls()
         RefreshTrackList();
     });
 
-    BtnOpenFiles = PictureButton(this, "BtnOpenFiles", TPicture::OpenFiles, {16, 398, 41, 32}, u"トラックを開く"_s);
-    BtnDelete = PictureButton(this, "BtnDelete", TPicture::Delete, {63, 398, 41, 32}, u"トラックリストから取り除く"_s);
+    BtnOpenFiles = PictureButton(this, "BtnOpenFiles", TPicture::OpenFiles, {16, 352, 41, 32}, u"トラックを開く"_s);
+    BtnDelete = PictureButton(this, "BtnDelete", TPicture::Delete, {63, 352, 41, 32}, u"トラックリストから取り除く"_s);
     BtnLoadProject =
-        PictureButton(this, "BtnLoadProject", TPicture::LoadProject, {137, 398, 41, 32}, u"トラックリストを読み込む"_s);
+        PictureButton(this, "BtnLoadProject", TPicture::LoadProject, {137, 352, 41, 32}, u"トラックリストを読み込む"_s);
     BtnSaveProject =
-        PictureButton(this, "BtnSaveProject", TPicture::SaveProject, {184, 398, 41, 32}, u"トラックリストを保存する"_s);
+        PictureButton(this, "BtnSaveProject", TPicture::SaveProject, {184, 352, 41, 32}, u"トラックリストを保存する"_s);
     connect(BtnOpenFiles, &QToolButton::clicked, this, &TFormXFade::BtnOpenFilesClick);
     connect(BtnDelete, &QToolButton::clicked, this, &TFormXFade::BtnDeleteClick);
     connect(BtnLoadProject, &QToolButton::clicked, this, &TFormXFade::BtnLoadProjectClick);
     connect(BtnSaveProject, &QToolButton::clicked, this, &TFormXFade::BtnSaveProjectClick);
 
-    Panel1 = Caption(this, "Panel1", u"クロス時間 (秒)"_s, {18, 441, 84, 22});
+    Panel1 = Caption(this, "Panel1", u"クロス時間 (秒)"_s, {18, 395, 84, 22});
     AdvSpinEdit1 = new TDecimalSpinEdit(0.1, 65535, 10, this);
     AdvSpinEdit1->setObjectName(u"AdvSpinEdit1"_s);
-    AdvSpinEdit1->setGeometry(103, 441, 124, 22);
+    AdvSpinEdit1->setGeometry(103, 395, 124, 22);
 
-    Panel2 = Caption(this, "Panel2", u"エンベロープ"_s, {18, 464, 84, 22});
+    Panel2 = Caption(this, "Panel2", u"エンベロープ"_s, {18, 418, 84, 22});
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(u"ComboBox1"_s);
     ComboBox1->addItems({u"直線"_s, u"サインカーブ"_s});
     ComboBox1->setCurrentIndex(0);
-    ComboBox1->setGeometry(103, 465, 124, 21);
+    ComboBox1->setGeometry(103, 419, 124, 21);
 
-    Panel3 = Caption(this, "Panel3", u"ブランク (秒)"_s, {18, 487, 84, 28});
+    Panel3 = Caption(this, "Panel3", u"ブランク (秒)"_s, {18, 441, 84, 28});
     Label12 = new QLabel(u"前"_s, this);
     Label12->setObjectName(u"Label12"_s);
-    Label12->setGeometry(104, 490, 14, 22);
+    Label12->setGeometry(104, 444, 14, 22);
     AdvSpinEdit2 = new TDecimalSpinEdit(0, 10, 1, this);
     AdvSpinEdit2->setObjectName(u"AdvSpinEdit2"_s);
-    AdvSpinEdit2->setGeometry(119, 490, 41, 22);
+    AdvSpinEdit2->setGeometry(119, 444, 41, 22);
     Label10 = new QLabel(u"後"_s, this);
     Label10->setObjectName(u"Label10"_s);
-    Label10->setGeometry(171, 490, 14, 22);
+    Label10->setGeometry(171, 444, 14, 22);
     AdvSpinEdit3 = new TDecimalSpinEdit(0, 10, 1, this);
     AdvSpinEdit3->setObjectName(u"AdvSpinEdit3"_s);
-    AdvSpinEdit3->setGeometry(186, 490, 41, 22);
+    AdvSpinEdit3->setGeometry(186, 444, 41, 22);
     for (TDecimalSpinEdit* spin : {AdvSpinEdit2, AdvSpinEdit3})
         spin->setButtonSymbols(QAbstractSpinBox::NoButtons);   // arrows, wheel and keys still step
+
+    // Loudness matching: the check box in the caption column, its target
+    // beside it (used only while it is checked), the true-peak ceiling below
+    // (it holds a gained-up track too, so it is always there).
+    CheckMatchLoudness = new QCheckBox(u"音量をそろえる"_s, this);
+    CheckMatchLoudness->setObjectName(u"CheckMatchLoudness"_s);
+    CheckMatchLoudness->setGeometry(18, 470, 104, 22);
+    CheckMatchLoudness->setFont(small);
+    CheckMatchLoudness->setStyleSheet(
+        u"QCheckBox#CheckMatchLoudness { background: #e9edf3; border: 1px solid #cfd6e0; color: #2b3240;"
+        " padding-left: 3px; }"_s);
+    CheckMatchLoudness->setProperty(kHintProperty,
+                                    u"各トラックの区間を目標の音量 (LUFS) にそろえ、トゥルーピークを上限以下に抑えます"_s);
+    LabelLoudnessTarget = new QLabel(u"目標"_s, this);
+    LabelLoudnessTarget->setObjectName(u"LabelLoudnessTarget"_s);
+    LabelLoudnessTarget->setFont(small);
+    LabelLoudnessTarget->setGeometry(124, 470, 24, 22);
+    SpinLoudnessTarget = new TFixedSpinEdit(kMinLoudnessTarget, kMaxLoudnessTarget, 0.5, -14.0, false, this);
+    SpinLoudnessTarget->setObjectName(u"SpinLoudnessTarget"_s);
+    SpinLoudnessTarget->setGeometry(149, 470, 46, 22);
+    SpinLoudnessTarget->setProperty(kHintProperty, u"そろえる先の音量 (統合ラウドネス、−40〜−5 LUFS)"_s);
+    LabelLoudnessUnit = new QLabel(u"LUFS"_s, this);
+    LabelLoudnessUnit->setObjectName(u"LabelLoudnessUnit"_s);
+    LabelLoudnessUnit->setFont(small);
+    LabelLoudnessUnit->setGeometry(197, 470, 30, 22);
+    PanelPeakCeiling = Caption(this, "PanelPeakCeiling", u"ピーク上限"_s, {18, 493, 104, 22});
+    SpinPeakCeiling = new TFixedSpinEdit(kMinTruePeakCeiling, kMaxTruePeakCeiling, 0.1, -1.0, false, this);
+    SpinPeakCeiling->setObjectName(u"SpinPeakCeiling"_s);
+    SpinPeakCeiling->setGeometry(149, 493, 46, 22);
+    SpinPeakCeiling->setProperty(kHintProperty,
+                                 u"トゥルーピークの上限 (−12〜0 dBTP)。音量をそろえるときと、ゲインで上げたトラックに効きます"_s);
+    LabelPeakUnit = new QLabel(u"dBTP"_s, this);
+    LabelPeakUnit->setObjectName(u"LabelPeakUnit"_s);
+    LabelPeakUnit->setFont(small);
+    LabelPeakUnit->setGeometry(197, 493, 30, 22);
+    for (TFixedSpinEdit* spin : {SpinLoudnessTarget, SpinPeakCeiling}) {
+        spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    connect(CheckMatchLoudness, &QCheckBox::toggled, this, [this](bool on) {
+        for (QWidget* w : std::initializer_list<QWidget*>{LabelLoudnessTarget, SpinLoudnessTarget, LabelLoudnessUnit})
+            w->setEnabled(on);
+        UpdateDiagram();
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelLoudnessTarget, SpinLoudnessTarget, LabelLoudnessUnit})
+        w->setEnabled(false);
+    for (TFixedSpinEdit* spin : {SpinLoudnessTarget, SpinPeakCeiling})
+        connect(spin, &QDoubleSpinBox::valueChanged, this, &TFormXFade::UpdateDiagram);
 
     BtnGoBuild = new QToolButton(this);
     BtnGoBuild->setObjectName(u"BtnGoBuild"_s);
@@ -288,29 +341,36 @@ void TFormXFade::CreateControls()
 
     GroupBox1 = new QGroupBox(u"In/Out 設定コントロール"_s, this);
     GroupBox1->setObjectName(u"GroupBox1"_s);
-    GroupBox1->setGeometry(256, 76, 513, 241);
+    GroupBox1->setGeometry(256, 76, 513, 270);
     editor_ = new TInOutEditor(GroupBox1);
     editor_->OnCaptionChanged = [this](TrackEntry&) { RefreshTrackList(); };
     editor_->OnError = [this](const QString& message) { ReportError(this, message); };
+    editor_->OnGainChanged = [this](TrackEntry&) { RefreshTrackList(); };
+    // Measured in the background; the rows and the editor show what arrives.
+    measurer_ = new TSegmentMeasurer(this);
+    connect(measurer_, &TSegmentMeasurer::Measured, this, &TFormXFade::ShowMeasurements);
+    editor_->IsUnmeasurable = [this](const TrackEntry& entry) {
+        return measurer_->Unmeasurable({entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime});
+    };
     GroupBox2 = new QGroupBox(u"クロスフェード部分図解"_s, this);
     GroupBox2->setObjectName(u"GroupBox2"_s);
-    GroupBox2->setGeometry(256, 323, 513, 262);
+    GroupBox2->setGeometry(256, 352, 513, 233);
     AdvGDIPPicture1 = new TCrossfadeDiagram(GroupBox2);
     AdvGDIPPicture1->setObjectName(u"AdvGDIPPicture1"_s);
-    AdvGDIPPicture1->setGeometry(8, 22, 497, 196);
+    AdvGDIPPicture1->setGeometry(8, 22, 497, 167);
 
     // Hearing the joins: rendered live by the build's own mixer.
     BtnJoinPreview = new QPushButton(u"つなぎ目を試聴"_s, GroupBox2);
     BtnJoinPreview->setObjectName(u"BtnJoinPreview"_s);
-    BtnJoinPreview->setGeometry(8, 224, 140, 30);
+    BtnJoinPreview->setGeometry(8, 195, 140, 30);
     BtnJoinPreview->setProperty(kHintProperty, u"選んだトラックへのつなぎ目を、生成と同じ音で聴く (J)"_s);
     BtnPlayThrough = new QPushButton(u"ここから通しで再生"_s, GroupBox2);
     BtnPlayThrough->setObjectName(u"BtnPlayThrough"_s);
-    BtnPlayThrough->setGeometry(154, 224, 160, 30);
+    BtnPlayThrough->setGeometry(154, 195, 160, 30);
     BtnPlayThrough->setProperty(kHintProperty, u"選んだトラックのつなぎ目から最後まで通して聴く (L)"_s);
     LabelJoinStatus = new QLabel(GroupBox2);
     LabelJoinStatus->setObjectName(u"LabelJoinStatus"_s);
-    LabelJoinStatus->setGeometry(320, 224, 185, 30);
+    LabelJoinStatus->setGeometry(320, 195, 185, 30);
     LabelJoinStatus->setWordWrap(true);
     QFont statusFont = font();
     statusFont.setPixelSize(11);
@@ -372,7 +432,8 @@ void TFormXFade::CreateControls()
     for (QWidget* w : std::initializer_list<QWidget*>{AdvGlowButton1, BtnOpenFiles, BtnDelete, BtnLoadProject,
                                                       BtnSaveProject, BtnHelp, editor_->BtnTimeFrom,
                                                       editor_->BtnTimeTo, editor_->BtnTestPlay, BtnJoinPreview,
-                                                      BtnPlayThrough})
+                                                      BtnPlayThrough, CheckMatchLoudness, SpinLoudnessTarget,
+                                                      SpinPeakCeiling, editor_->SpinGain})
         w->installEventFilter(this);
 
     KAddDrop1 = new TKAddDrop(this);
@@ -539,6 +600,9 @@ void TFormXFade::ApplySettings(const TSettings& s)
     CheckShiori->setChecked(s.WriteDetailText);
     AdvSpinEdit2->setValue(s.Medley.BlankHead);
     AdvSpinEdit3->setValue(s.Medley.BlankTail);
+    CheckMatchLoudness->setChecked(s.Medley.Loudness.Match);
+    SpinLoudnessTarget->setValue(s.Medley.Loudness.Target);
+    SpinPeakCeiling->setValue(s.Medley.Loudness.Ceiling);
     if (s.PlayerVolume >= 0)
         editor_->WindowsMediaPlayer1->settings.setVolume(s.PlayerVolume);
     MenuMakeCross->setChecked(s.CrossTypeA);
@@ -573,7 +637,8 @@ TBuildOptions TFormXFade::BuildOptions() const
 TMedleySettings TFormXFade::MedleySettings() const
 {
     return {AdvSpinEdit1->value(), EnvelopeOfNumber(ComboBox1->currentIndex()), AdvSpinEdit2->value(),
-            AdvSpinEdit3->value()};
+            AdvSpinEdit3->value(),
+            {CheckMatchLoudness->isChecked(), SpinLoudnessTarget->value(), SpinPeakCeiling->value()}};
 }
 
 void TFormXFade::UpdateDiagram()
@@ -581,6 +646,7 @@ void TFormXFade::UpdateDiagram()
     const TMedleySettings medley = MedleySettings();
     AdvGDIPPicture1->SetValues(medley);
     editor_->SetFade(medley.CrossfadeTime, medley.Envelope);
+    editor_->SetLoudness(medley.Loudness);
 }
 
 void TFormXFade::RefreshTrackList()
@@ -592,12 +658,51 @@ void TFormXFade::RefreshTrackList()
         auto* item = new QListWidgetItem(AdvPolyList1);
         item->setData(Qt::UserRole, entry.Caption);
         item->setData(Qt::AccessibleTextRole, TrackTitle(entry.SourcePath));
+        item->setData(kTrackLoudnessRole, RowLoudness(entry));
+        item->setData(kTrackGainRole, entry.Times.Gain != 0.0 ? GainText(entry.Times.Gain) : QString());
         item->setSizeHint(QSize(0, kTrackRowHeight));
     }
     const int selected = tracks_.SelectedIndex();
     AdvPolyList1->setCurrentRow(selected);
+    // The segments not measured yet, the selected one first.
+    std::vector<int> order;
+    if (selected >= 0 && selected < tracks_.Count())
+        order.push_back(selected);
+    for (int i = 0; i < tracks_.Count(); ++i)
+        if (i != selected)
+            order.push_back(i);
+    std::vector<TSegmentKey> wanted;
+    for (const int i : order)
+        if (AdvPolyList1->item(i)->data(kTrackLoudnessRole).toString() == u"…") {
+            const TrackEntry& entry = tracks_.At(i);
+            wanted.push_back({entry.SourcePath, entry.Times.StartTime, entry.Times.EndTime});
+        }
+    measurer_->Request(wanted);
     if (joinPreview_ != nullptr)
         joinPreview_->Prepare(MedleyEntries(tracks_));   // the sources' lengths, ahead of a J or L
+}
+
+QString TFormXFade::RowLoudness(const TrackEntry& entry) const
+{
+    const TSetData& t = entry.Times;
+    if (!IsTimeSet(t.StartTime) || !(t.EndTime > t.StartTime))
+        return QString();
+    if (const std::optional<TLoudness> known = KnownSegmentLoudness(entry.SourcePath, t.StartTime, t.EndTime))
+        return LoudnessText(known);
+    if (measurer_->Unmeasurable({entry.SourcePath, t.StartTime, t.EndTime}))
+        return LoudnessText(std::nullopt);
+    return u"…"_s;
+}
+
+void TFormXFade::ShowMeasurements(const TSegmentKey& key)
+{
+    // A result for points that have changed since matches no row and is only kept.
+    for (int i = 0; i < tracks_.Count() && i < AdvPolyList1->count(); ++i) {
+        const TrackEntry& entry = tracks_.At(i);
+        if (entry.SourcePath == key.Path && entry.Times.StartTime == key.Start && entry.Times.EndTime == key.End)
+            AdvPolyList1->item(i)->setData(kTrackLoudnessRole, RowLoudness(entry));
+    }
+    editor_->RefreshLevel();
 }
 
 void TFormXFade::BtnJoinPreviewClick()
@@ -692,7 +797,8 @@ QString TFormXFade::ListState() const
     for (int i = 0; i < tracks_.Count(); ++i) {
         const TrackEntry& entry = tracks_.At(i);
         state += entry.SourcePath + u'\t' + QString::number(entry.Times.StartTime, 'g', 17) + u'\t'
-               + QString::number(entry.Times.EndTime, 'g', 17) + u'\n';
+               + QString::number(entry.Times.EndTime, 'g', 17) + u'\t' + QString::number(entry.Times.Gain, 'g', 17)
+               + u'\n';
     }
     return state;
 }
@@ -798,6 +904,8 @@ void TFormXFade::KThdComp2Execute()
     const TBuildOutcome outcome = RunBuildJob(pendingBuild_, tracks_, user);
     THREAD_ERROR = outcome.ThreadError;
     FAILED_COPIES = CompletionDetails(outcome);
+    // The medley's loudness alone is news, not a problem.
+    completionWarns_ = !FAILED_COPIES.isEmpty() && FAILED_COPIES != MedleyLoudnessText(outcome);
     KThdComp2->Tag = outcome.CancelMark ? -1 : 0;
 }
 
@@ -808,6 +916,9 @@ void TFormXFade::KThdComp2Terminate()
         ui.MessageBox(this, THREAD_ERROR, u"エラー"_s, QMessageBox::Critical, QMessageBox::Ok);
     else if (KThdComp2->Tag == 0 && FAILED_COPIES.isEmpty())
         ui.MessageBox(this, u"完了しました。"_s, u"Complete"_s, QMessageBox::Information, QMessageBox::Ok);
+    else if (KThdComp2->Tag == 0 && !completionWarns_)
+        ui.MessageBox(this, u"完了しました。\n\n"_s + FAILED_COPIES, u"Complete"_s, QMessageBox::Information,
+                      QMessageBox::Ok);
     else if (KThdComp2->Tag == 0)
         ui.MessageBox(this, u"完了しました。\n\n"_s + FAILED_COPIES, u"Complete"_s, QMessageBox::Warning, QMessageBox::Ok);
     else
@@ -836,6 +947,7 @@ void TFormXFade::FormClose()
     if (closed_)
         return;
     closed_ = true;
+    measurer_->Stop();   // a measurement under way is given up
     SaveSettings(CollectSettings(), settingsPath_);   // a failure closes without a word
     // The editor lets go of its entry before the list is destroyed.
     editor_->SetEditorEnabled(false);

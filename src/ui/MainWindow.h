@@ -15,6 +15,7 @@
 
 class QAction;
 class QActionGroup;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -28,6 +29,7 @@ namespace medlark {
 class TBanner;
 class TCrossfadeDiagram;
 class TDecimalSpinEdit;
+class TFixedSpinEdit;
 class TFormRandom;
 class TInOutEditor;
 class TJoinPreview;
@@ -35,7 +37,9 @@ class THTMLPopup;
 class TKAddDrop;
 class TKThdComp;
 class TProgressDlg;
+class TSegmentMeasurer;
 class TTrackListView;
+struct TSegmentKey;
 
 inline constexpr int kMainClientWidth = 784;
 inline constexpr int kMainClientHeight = 599;
@@ -53,6 +57,8 @@ public:
     TInOutEditor* Editor() const { return editor_; }
     // The join preview and play-through of GroupBox2.
     TJoinPreview* JoinPreview() const { return joinPreview_; }
+    // Measures the segments' loudness for the rows and the editor.
+    TSegmentMeasurer* Measurer() const { return measurer_; }
     // "つなぎ目を試聴" (J) and "ここから通しで再生" (L) for the selected track;
     // pressed again while playing, they stop.
     void BtnJoinPreviewClick();
@@ -64,7 +70,7 @@ public:
 
     // The build options as the controls hold them.
     TSettings CollectSettings() const;
-    // The crossfade, envelope and blanks as the controls hold them.
+    // The crossfade, envelope, blanks and loudness matching as the controls hold them.
     TMedleySettings MedleySettings() const;
     // The options a build started now would take (but for its output).
     TBuildOptions BuildOptions() const;
@@ -107,6 +113,13 @@ public:
     TDecimalSpinEdit* AdvSpinEdit2;
     QLabel* Label10;
     TDecimalSpinEdit* AdvSpinEdit3;
+    QCheckBox* CheckMatchLoudness;   // "音量をそろえる"
+    QLabel* LabelLoudnessTarget;     // "目標"
+    TFixedSpinEdit* SpinLoudnessTarget;
+    QLabel* LabelLoudnessUnit;       // "LUFS"
+    QLabel* PanelPeakCeiling;        // "ピーク上限"
+    TFixedSpinEdit* SpinPeakCeiling;
+    QLabel* LabelPeakUnit;           // "dBTP"
     QToolButton* BtnGoBuild;
     QGroupBox* GroupBox1;
     QGroupBox* GroupBox2;
@@ -141,7 +154,7 @@ public:
     // Build fields.
     TCrossFadeMode CROSSFADE_MODES = cfmMixed;
     QString THREAD_ERROR;
-    QString FAILED_COPIES;   // what the completion adds: notes, and the compressed copies the build could not make
+    QString FAILED_COPIES;   // what the completion adds: the medley's loudness, notes, and the compressed copies the build could not make
 
 Q_SIGNALS:
     // A build's progress dialog exists and its worker is about to start.
@@ -158,6 +171,10 @@ private:
     void MenuCoverImageClick();
     void SetCoverImage(const QString& path);
     void UpdateDiagram();
+    // The segment's loudness for its row: empty without a segment, "…" until measured.
+    QString RowLoudness(const TrackEntry& entry) const;
+    // Shows the measurements known now in the rows and the editor.
+    void ShowMeasurements(const TSegmentKey& key);
     void KThdComp2Execute();
     void FormClose();
     // Runs a change of the track list, then shows the list; an error is reported
@@ -174,6 +191,7 @@ private:
     TrackList tracks_;
     TInOutEditor* editor_ = nullptr;
     TJoinPreview* joinPreview_ = nullptr;
+    TSegmentMeasurer* measurer_ = nullptr;
     void StartJoinPreview(int kind);
     TFormRandom* formRandom_ = nullptr;
     TProgressDlg* progress_ = nullptr;
@@ -182,6 +200,7 @@ private:
     QActionGroup* qualityGroup_ = nullptr;
     TBuildOptions pendingBuild_;
     bool closed_ = false;
+    bool completionWarns_ = false;   // the completion tells of notes or failed copies
     QString coverImage_;   // the video's cover; empty: a panel with the title
     QString savedState_;
     std::atomic<bool> stopRequested_{false};   // the progress dialog asked the build to stop

@@ -165,6 +165,16 @@ void TWindowsMediaPlayer::setURL(const QString& url)
     Refresh();
 }
 
+void TWindowsMediaPlayer::ReplaceProgram(std::unique_ptr<TPcmProgram> program)
+{
+    if (!engine_.IsOpen())
+        return;
+    engine_.ReplaceProgram(std::move(program));
+    if (engine_.KnownFrames() < 0)
+        lengthWait_.start();   // the new program finds the length again
+    Refresh();
+}
+
 int TWindowsMediaPlayer::openState() const
 {
     return engine_.IsOpen() ? kOpenStateMediaOpen : 0;

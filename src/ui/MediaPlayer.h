@@ -71,6 +71,9 @@ public:
     QString URL() const { return url_; }
     // A path loads the file without playing it; the empty text unloads.
     void setURL(const QString& url);
+    // Plays the open file through another program (the same file, levelled),
+    // keeping the position and whether it plays. Nothing while no file is open.
+    void ReplaceProgram(std::unique_ptr<TPcmProgram> program);
     int openState() const;   // 13 when open
     int playState() const;   // 3 while playing
     QString uiMode() const { return uiMode_; }

@@ -4,11 +4,23 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QtMath>
 
 namespace medlark {
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The loudness and the gain end this far from the row's right edge, and the
+// caption stops this far before them.
+constexpr int kTrackExtraRight = 3;
+constexpr int kTrackExtraGap = 6;
+
+} // namespace
 
 TTrackListView::TTrackListView(QWidget* parent) : QListWidget(parent)
 {
@@ -118,16 +130,49 @@ void TCaptionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     doc.setDefaultFont(option.font);
     doc.setDocumentMargin(0);
     QString html = index.data(Qt::UserRole).toString();
-    if (option.state & QStyle::State_Selected) {
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected) {
         // On the selection's colour the title takes its text colour and the grey times a light one.
         const QString text = option.palette.color(QPalette::HighlightedText).name();
         html = u"<font color=\""_s + text + u"\">"_s + html.replace(u"#999999"_s, u"#dbe6f6"_s) + u"</font>"_s;
     }
     doc.setHtml(html);
+    doc.size();   // lays the caption out
+
+    // The loudness at the end of the first line, the gain at the end of the
+    // second; the caption gives way to them.
+    QFont small = option.font;
+    small.setPixelSize(10);
+    const QFontMetrics metrics(small);
+    const QString loudness = index.data(kTrackLoudnessRole).toString();
+    const QString gain = index.data(kTrackGainRole).toString();
+    const int width = option.rect.width() - kTrackCaptionLeft - kTrackExtraRight;
+    const int height = option.rect.height() - kTrackCaptionTop;
+    auto room = [&](const QString& text) {
+        return text.isEmpty() ? width + kTrackExtraRight : width - metrics.horizontalAdvance(text) - kTrackExtraGap;
+    };
+    const QTextLayout* layout = doc.begin().layout();
+    const QTextLine first = layout != nullptr && layout->lineCount() > 0 ? layout->lineAt(0) : QTextLine();
+    const QTextLine second = layout != nullptr && layout->lineCount() > 1 ? layout->lineAt(1) : QTextLine();
+    const int split = first.isValid() ? qCeil(first.y() + first.height()) : height;
+    QRegion clip(0, 0, room(loudness), split);
+    clip += QRegion(0, split, room(gain), height - split);
+
     painter->save();
     painter->translate(option.rect.topLeft() + QPoint(kTrackCaptionLeft, kTrackCaptionTop));
-    painter->setClipRect(QRect(0, 0, option.rect.width() - kTrackCaptionLeft, option.rect.height() - kTrackCaptionTop));
+    painter->setClipRegion(clip);
     doc.drawContents(painter);
+    painter->setClipRect(QRect(0, 0, width + kTrackExtraRight, height));
+    painter->setFont(small);
+    painter->setPen(QColor(selected ? u"#dbe6f6"_s : u"#7d8794"_s));
+    auto extra = [&](const QString& text, const QTextLine& line, qreal fallbackBaseline) {
+        if (text.isEmpty())
+            return;
+        const qreal baseline = line.isValid() ? line.y() + line.ascent() : fallbackBaseline;
+        painter->drawText(QPointF(width - metrics.horizontalAdvance(text), baseline), text);
+    };
+    extra(loudness, first, metrics.ascent());
+    extra(gain, second, split + metrics.ascent());
     painter->restore();
 }
 

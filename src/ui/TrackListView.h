@@ -1,6 +1,8 @@
 #pragma once
 // The track list on screen: one 45-pixel row per entry with its caption markup
-// drawn as rich text 9 pixels from the top and 2 from the left. An entry dragged
+// drawn as rich text 9 pixels from the top and 2 from the left; the segment's
+// loudness at the right end of the title's line, the track's gain at the
+// right end of the times' line. An entry dragged
 // more than 5 pixels and released over another moves to that entry's index
 // (below the last row: to the end); while dragging, a line shows where it
 // will go. The Delete key asks for the selected entry's removal.
@@ -14,6 +16,11 @@ namespace medlark {
 inline constexpr int kTrackRowHeight = 45;
 inline constexpr int kTrackCaptionTop = 9;
 inline constexpr int kTrackCaptionLeft = 2;
+// An item's texts beside its caption (Qt::UserRole): its segment's loudness
+// ("−12.3 LUFS", "…" while measuring, "—" when it cannot be measured, empty
+// without a segment) and its gain ("−6.0 dB", empty at 0 dB).
+inline constexpr int kTrackLoudnessRole = Qt::UserRole + 1;
+inline constexpr int kTrackGainRole = Qt::UserRole + 2;
 
 class TTrackListView final : public QListWidget {
     Q_OBJECT

@@ -7,18 +7,27 @@
 
 #include "model/IniText.h"
 #include "model/ProjectFile.h"
+#include "render/Loudness.h"
 #include "render/PcmBlock.h"
+#include "render/SourceStream.h"
 #include "render/WavOutput.h"
 #include "support/KDrop.h"
 #include "ui/DecimalSpinEdit.h"
 #include "ui/HtmlPopup.h"
+#include "ui/InOutEditor.h"
 #include "ui/ProgressDlg.h"
+#include "ui/SegmentMeasurer.h"
 #include "ui/TrackListView.h"
 #include "ui/UiServices.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QEvent>
+#include <QLabel>
+#include <QThread>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QUrl>
@@ -40,6 +49,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
 
 using namespace medlark;
 using namespace Qt::StringLiterals;
@@ -79,6 +89,30 @@ public:
     void OpenUrl(const QString& url) override { opened << url; }
 };
 
+// Processes events until the condition holds; false after 30 s without.
+bool WaitFor(const std::function<bool()>& condition)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() > 30000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// The completion's words, with at most the medley's loudness after them.
+bool SaysOnly(const QString& text, const QString& words)
+{
+    if (text == words)
+        return true;
+    const QString rest = text.mid(words.size());
+    return text.startsWith(words) && rest.startsWith(u"\n\nメドレーの音量: "_s) && rest.contains(u" LUFS"_s)
+        && !rest.mid(2).contains(u"\n\n"_s);
+}
+
 class MainWindow : public testing::Test {
 protected:
     void SetUp() override
@@ -95,6 +129,24 @@ protected:
         for (std::int64_t i = 0; i < frames; ++i)
             pcm[static_cast<size_t>(2 * i)] = pcm[static_cast<size_t>(2 * i + 1)] =
                 static_cast<std::int16_t>(6000 * std::sin(static_cast<double>(i) * 0.03));
+        const QString path = dir_.filePath(name);
+        OutputFile file = CreateOutputFile(path);
+        WriteHeader(file);
+        file.Write(pcm.data(), ByteCount(pcm));
+        FinishWav(file);
+        return path;
+    }
+
+    // A tone that grows louder through the file, so that every segment measures differently.
+    QString Swell(const QString& name, double seconds)
+    {
+        const auto frames = static_cast<std::int64_t>(seconds * kPcmRate);
+        PcmBlock pcm(static_cast<size_t>(frames) * 2);
+        for (std::int64_t i = 0; i < frames; ++i) {
+            const double amplitude = 800.0 + 15000.0 * static_cast<double>(i) / static_cast<double>(frames);
+            pcm[static_cast<size_t>(2 * i)] = pcm[static_cast<size_t>(2 * i + 1)] =
+                static_cast<std::int16_t>(amplitude * std::sin(static_cast<double>(i) * 0.05));
+        }
         const QString path = dir_.filePath(name);
         OutputFile file = CreateOutputFile(path);
         WriteHeader(file);
@@ -124,7 +176,7 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesFourteenKeysAtClose)
+TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesSeventeenKeysAtClose)
 {
     {
         TFormXFade window(settings_);
@@ -150,7 +202,8 @@ TEST_F(MainWindow, FirstRunShowsBuiltInValuesAndWritesFourteenKeysAtClose)
                            u"BlankDurationHead=1"_s, u"BlankDurationTail=1"_s, u"PlayerVolume=50"_s,
                            u"CrossTypeA=1"_s, u"CrossTypeB=0"_s, u"WriteJsonFile=0"_s, u"ExportHTMLs=0"_s,
                            u"Compression=なし"_s, u"CompressionLevel=5"_s,
-                           u"ExportVideo=0"_s, u"CoverImage="_s}));
+                           u"ExportVideo=0"_s, u"CoverImage="_s, u"MatchLoudness=0"_s, u"LoudnessTarget=-14"_s,
+                           u"TruePeakCeiling=-1"_s}));
 }
 
 TEST_F(MainWindow, SettingsAreAppliedAtStartAndTheMenuKeepsItsGroups)
@@ -353,7 +406,7 @@ TEST_F(MainWindow, TheProgressDialogStopsTheBuildInsteadOfClosing)
     window.BtnGoBuildClick();
     EXPECT_TRUE(stayed);
     ASSERT_FALSE(services_.boxes.empty());
-    EXPECT_EQ(services_.boxes.back().text, u"途中終了しました。");
+    EXPECT_TRUE(SaysOnly(services_.boxes.back().text, u"途中終了しました。"_s)) << services_.boxes.back().text.toStdString();
     // One track of 2 s (its fade-out kept), a valid WAV.
     const QByteArray wav = test::ReadAll(services_.saveName);
     ASSERT_EQ(wav.size(), kWavHeaderBytes + 2 * kPcmBytesPerSecond);
@@ -393,7 +446,8 @@ TEST_F(MainWindow, BuildsAMedleyThroughTheWorkerAndTheProgressDialog)
     EXPECT_EQ(services_.boxes[0].text, u"対応していない形式です: broken.mp3\r\nこのトラックを飛ばして続けますか？");
     EXPECT_EQ(services_.boxes[0].caption, u"エラー");
     EXPECT_EQ(services_.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
-    EXPECT_EQ(services_.boxes[1].text, u"完了しました。");
+    EXPECT_TRUE(SaysOnly(services_.boxes[1].text, u"完了しました。"_s)) << services_.boxes[1].text.toStdString();
+    EXPECT_EQ(services_.boxes[1].icon, QMessageBox::Information);   // the loudness is no warning
     EXPECT_EQ(services_.boxes[1].caption, u"Complete");
     EXPECT_EQ(window.CurrentProgress(), nullptr);
     // 2 s and 2 s overlapped by 1 s.
@@ -404,7 +458,7 @@ TEST_F(MainWindow, BuildsAMedleyThroughTheWorkerAndTheProgressDialog)
     services_.answers = {QMessageBox::No};
     window.BtnGoBuildClick();
     ASSERT_EQ(services_.boxes.size(), 2u);
-    EXPECT_EQ(services_.boxes[1].text, u"途中終了しました。");
+    EXPECT_TRUE(SaysOnly(services_.boxes[1].text, u"途中終了しました。"_s)) << services_.boxes[1].text.toStdString();
     EXPECT_EQ(services_.boxes[1].icon, QMessageBox::Warning);
     EXPECT_EQ(QFileInfo(services_.saveName).size(), kWavHeaderBytes + 2 * kPcmBytesPerSecond);
 
@@ -463,7 +517,8 @@ TEST_F(MainWindow, VideoMenuCoverAndABuildWithTheVideo)
     window.BtnGoBuildClick();
     ASSERT_EQ(services_.boxes.size(), 1u);
     // Three chapters of about 2 s: the completion says which rule they break.
-    EXPECT_TRUE(services_.boxes[0].text.startsWith(u"完了しました。\n\nチャプターが動画サイトの規則に合いません:\n・"_s))
+    EXPECT_TRUE(services_.boxes[0].text.startsWith(u"完了しました。\n\n"_s)
+                && services_.boxes[0].text.contains(u"\n\nチャプターが動画サイトの規則に合いません:\n・"_s))
         << services_.boxes[0].text.toStdString();
     EXPECT_EQ(services_.boxes[0].icon, QMessageBox::Warning);
     const QDir folder(dir_.filePath(u"publish_%1_01"_s.arg(QDate::currentDate().toString(u"yyMMdd"_s))));
@@ -528,7 +583,7 @@ TEST_F(MainWindow, HelpHintsAndTheErrorReport)
     QApplication::sendEvent(window.BtnDelete, &enter);
     EXPECT_TRUE(window.HTMLPopup1->isVisible());
     EXPECT_EQ(window.HTMLPopup1->text(), u"<b>トラックリストから取り除く</b>");
-    EXPECT_EQ(window.HTMLPopup1->pos().y(), window.mapToGlobal(QPoint(0, 0)).y() + 398 + 32);
+    EXPECT_EQ(window.HTMLPopup1->pos().y(), window.mapToGlobal(QPoint(0, 0)).y() + 352 + 32);
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(window.BtnDelete, &leave);
     EXPECT_FALSE(window.HTMLPopup1->isVisible());
@@ -543,6 +598,198 @@ TEST_F(MainWindow, HelpHintsAndTheErrorReport)
     EXPECT_EQ(services_.boxes.back().caption, u"Medlark");
     EXPECT_EQ(services_.boxes.back().icon, QMessageBox::Critical);
     window.close();
+}
+
+// Loudness matching's controls: read from the settings file, enabled as they
+// apply, held to their ranges, and what a build and the next start take.
+TEST_F(MainWindow, LoudnessControlsGoIntoTheSettingsFileAndTheBuild)
+{
+    {
+        TFormXFade window(settings_);
+        EXPECT_EQ(window.CheckMatchLoudness->text(), u"音量をそろえる");
+        EXPECT_FALSE(window.CheckMatchLoudness->isChecked());
+        EXPECT_EQ(window.SpinLoudnessTarget->text(), u"-14.0");
+        EXPECT_EQ(window.SpinPeakCeiling->text(), u"-1.0");
+        EXPECT_FALSE(window.SpinLoudnessTarget->isEnabled());   // used only while matching
+        EXPECT_TRUE(window.SpinPeakCeiling->isEnabled());       // it holds gained-up tracks too
+        EXPECT_EQ(window.BuildOptions().Medley.Loudness, TLoudnessSettings{});
+        window.close();
+    }
+    WriteSettings(u"[General]\r\nMatchLoudness=1\r\nLoudnessTarget=-16.5\r\nTruePeakCeiling=-2.5\r\n"_s);
+    {
+        TFormXFade window(settings_);
+        EXPECT_TRUE(window.CheckMatchLoudness->isChecked());
+        EXPECT_TRUE(window.SpinLoudnessTarget->isEnabled());
+        EXPECT_EQ(window.SpinLoudnessTarget->text(), u"-16.5");
+        EXPECT_EQ(window.SpinPeakCeiling->text(), u"-2.5");
+        EXPECT_EQ(window.BuildOptions().Medley.Loudness, (TLoudnessSettings{true, -16.5, -2.5}));
+        window.CheckMatchLoudness->setChecked(false);
+        EXPECT_FALSE(window.SpinLoudnessTarget->isEnabled());
+        EXPECT_EQ(window.MedleySettings().Loudness, (TLoudnessSettings{false, -16.5, -2.5}));
+
+        // Ranges and steps: the target −40 … −5 by 0.5, the ceiling −12 … 0 by 0.1.
+        window.SpinLoudnessTarget->setValue(-3.0);
+        EXPECT_EQ(window.SpinLoudnessTarget->value(), -5.0);
+        window.SpinLoudnessTarget->stepBy(-1);
+        EXPECT_EQ(window.SpinLoudnessTarget->value(), -5.5);
+        window.SpinLoudnessTarget->setValue(-41.0);
+        EXPECT_EQ(window.SpinLoudnessTarget->text(), u"-40.0");
+        window.SpinPeakCeiling->setValue(-20.0);
+        EXPECT_EQ(window.SpinPeakCeiling->value(), -12.0);
+        window.SpinPeakCeiling->stepBy(1);
+        EXPECT_DOUBLE_EQ(window.SpinPeakCeiling->value(), -11.9);
+        window.SpinPeakCeiling->setValue(0.7);
+        EXPECT_EQ(window.SpinPeakCeiling->value(), 0.0);
+        // Typed with the real minus sign too; letters are refused.
+        EXPECT_EQ(window.SpinLoudnessTarget->valueFromText(u"−20.5"_s), -20.5);
+        QString letters = u"abc"_s;
+        int at = 0;
+        EXPECT_EQ(window.SpinLoudnessTarget->validate(letters, at), QValidator::Invalid);
+
+        // ApplySettings and CollectSettings carry them both ways; the editor follows.
+        TSettings s = window.CollectSettings();
+        s.Medley.Loudness = {true, -23.0, -0.5};
+        window.ApplySettings(s);
+        EXPECT_TRUE(window.SpinLoudnessTarget->isEnabled());
+        EXPECT_EQ(window.CollectSettings().Medley.Loudness, s.Medley.Loudness);
+        EXPECT_EQ(window.BuildOptions().Medley, s.Medley);
+        window.close();
+    }
+    const TIniText saved = SavedSettings();
+    EXPECT_EQ(saved.Value(u"General"_s, u"MatchLoudness"_s), u"1");
+    EXPECT_EQ(saved.Value(u"General"_s, u"LoudnessTarget"_s), u"-23");
+    EXPECT_EQ(saved.Value(u"General"_s, u"TruePeakCeiling"_s), u"-0.5");
+    TFormXFade again(settings_);
+    EXPECT_EQ(again.BuildOptions().Medley.Loudness, (TLoudnessSettings{true, -23.0, -0.5}));
+    again.close();
+}
+
+// Every text of the loudness controls and the editor's gain row shows whole
+// at the window's size, and the controls stay inside their column and box.
+TEST_F(MainWindow, LoudnessControlsShowTheirWholeTexts)
+{
+    TFormXFade window(settings_);
+    window.show();
+    const QRect column(16, 72, 213, 500);   // left of the divider, above the build button's bottom
+    for (QWidget* w : std::initializer_list<QWidget*>{window.CheckMatchLoudness, window.LabelLoudnessTarget,
+                                                      window.SpinLoudnessTarget, window.LabelLoudnessUnit,
+                                                      window.PanelPeakCeiling, window.SpinPeakCeiling,
+                                                      window.LabelPeakUnit}) {
+        SCOPED_TRACE(w->objectName().toStdString());
+        EXPECT_TRUE(column.contains(w->geometry())) << w->geometry().x() << "," << w->geometry().y();
+        EXPECT_FALSE(w->geometry().intersects(window.BtnGoBuild->geometry()));
+        EXPECT_FALSE(w->geometry().intersects(window.AdvSpinEdit3->geometry()));
+        EXPECT_FALSE(w->geometry().intersects(window.Panel3->geometry()));
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{window.CheckMatchLoudness, window.LabelLoudnessTarget,
+                                                      window.LabelLoudnessUnit, window.PanelPeakCeiling,
+                                                      window.LabelPeakUnit}) {
+        SCOPED_TRACE(w->objectName().toStdString());
+        EXPECT_LE(w->sizeHint().width(), w->width());
+    }
+    // The widest numbers fit their boxes.
+    for (TFixedSpinEdit* spin : {window.SpinLoudnessTarget, window.SpinPeakCeiling})
+        for (const double v : {spin->minimum(), spin->maximum()})
+            EXPECT_LE(spin->fontMetrics().horizontalAdvance(spin->textFromValue(v)) + 8, spin->width()) << v;
+
+    TInOutEditor* editor = window.Editor();
+    const QRect box = window.GroupBox1->contentsRect();
+    for (QWidget* w : std::initializer_list<QWidget*>{editor->LabelGain, editor->SpinGain, editor->LabelLoudness})
+        EXPECT_TRUE(box.contains(w->geometry())) << w->objectName().toStdString();
+    EXPECT_LE(editor->LabelGain->sizeHint().width(), editor->LabelGain->width());
+    EXPECT_LE(editor->SpinGain->fontMetrics().horizontalAdvance(u"+24.0 dB"_s) + 24, editor->SpinGain->width());
+    for (const QString& text : {u"区間の音量: — (開始位置と終了位置を決めると測ります)\n適用ゲイン: +24.0 dB (測定後に決まります)"_s,
+                                u"区間の音量: −40.0 LUFS / ピーク −12.5 dBTP\n適用ゲイン: −24.0 dB (そろえられません)"_s}) {
+        editor->LabelLoudness->setText(text);
+        EXPECT_LE(editor->LabelLoudness->sizeHint().width(), editor->LabelLoudness->width()) << text.toStdString();
+        EXPECT_LE(editor->LabelLoudness->sizeHint().height(), editor->LabelLoudness->height()) << text.toStdString();
+    }
+    EXPECT_FALSE(window.GroupBox1->geometry().intersects(window.GroupBox2->geometry()));
+    EXPECT_LE(window.GroupBox2->geometry().bottom(), window.height());
+    window.close();
+}
+
+// Each row shows its segment's loudness, measured in the background; a
+// segment that cannot be measured shows a dash, one without points nothing,
+// and a result for points changed since is not shown.
+TEST_F(MainWindow, RowsShowTheLoudnessMeasuredInTheBackground)
+{
+    TFormXFade window(settings_);
+    const QString a = Swell(u"A.wav"_s, 6);
+    QFile broken(dir_.filePath(u"broken.mp3"_s));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not audio");
+    broken.close();
+    TrackList& list = window.Tracks();
+    list.AddTrackFile(a)->SetTimes(0.5, 3.0);
+    list.At(0).Times.Gain = -6.0;
+    list.AddTrackFile(a);
+    list.AddTrackFile(broken.fileName())->SetTimes(0.0, 1.0);
+    list.AddTrackFile(a)->SetTimes(4.0, 4.0);   // no length
+    window.RefreshTrackList();
+    auto text = [&](int row, int role = kTrackLoudnessRole) {
+        return window.AdvPolyList1->item(row)->data(role).toString();
+    };
+    EXPECT_EQ(text(0), u"…");
+    EXPECT_EQ(text(0, kTrackGainRole), u"−6.0 dB");
+    EXPECT_EQ(text(1), u"");
+    EXPECT_EQ(text(1, kTrackGainRole), u"");
+    EXPECT_EQ(text(3), u"");
+
+    ASSERT_TRUE(WaitFor([&] { return text(0).endsWith(u" LUFS"_s); })) << text(0).toStdString();
+    EXPECT_EQ(text(0), LoudnessText(MeasureSegment(a, 0.5, 3.0)));
+    // The same as the segment decoded here and measured anew.
+    SourceStream source = OpenSourceStream(a);
+    PcmBlock cut;
+    DecodeSegment(source, cut, 0.5, 3.0);
+    TLoudnessMeter meter;
+    meter.Add(cut.data(), FrameCount(cut));
+    EXPECT_EQ(text(0), LoudnessText(meter.Result()));
+    ASSERT_TRUE(WaitFor([&] { return text(2) == u"—"; })) << text(2).toStdString();
+    EXPECT_EQ(text(1), u"");
+
+    // New points: measured again; a late result for the old ones changes nothing.
+    const QString before = text(0);
+    list.At(0).SetTimes(4.0, 5.5);
+    window.RefreshTrackList();
+    EXPECT_EQ(text(0), u"…");
+    ASSERT_TRUE(WaitFor([&] { return text(0).endsWith(u" LUFS"_s); }));
+    const QString after = LoudnessText(MeasureSegment(a, 4.0, 5.5));
+    EXPECT_EQ(text(0), after);
+    EXPECT_NE(after, before);   // the file swells: the segments differ
+    Q_EMIT window.Measurer()->Measured({a, 0.5, 3.0});
+    EXPECT_EQ(text(0), after);
+
+    // Loading a project measures its segments too, and keeps the gains.
+    TrackList saved;
+    saved.AddTrackFile(a)->SetTimes(1.0, 2.0);
+    saved.At(0).Times.Gain = 2.5;
+    const QString project = dir_.filePath(u"set.mlkd"_s);
+    SaveProject(saved, project);
+    services_.answers = {QMessageBox::No};   // the list above is not kept
+    window.KAddDrop1DropFiles({project});
+    ASSERT_EQ(window.AdvPolyList1->count(), 1);
+    EXPECT_EQ(text(0, kTrackGainRole), u"+2.5 dB");
+    ASSERT_TRUE(WaitFor([&] { return text(0).endsWith(u" LUFS"_s); }));
+    EXPECT_EQ(text(0), LoudnessText(MeasureSegment(a, 1.0, 2.0)));
+    window.close();
+}
+
+// A long measurement under way is given up at the close: the window goes at once.
+TEST_F(MainWindow, ClosingWhileMeasuringNeitherHangsNorCrashes)
+{
+    const QString path = Swell(u"Long.wav"_s, 240);
+    auto window = std::make_unique<TFormXFade>(settings_);
+    window->Tracks().AddTrackFile(path)->SetTimes(1.0, 239.0);
+    window->RefreshTrackList();
+    window->show();
+    ASSERT_TRUE(WaitFor([&] { return window->Measurer()->Measuring(); }));
+    QElapsedTimer closing;
+    closing.start();
+    window->close();
+    window.reset();
+    EXPECT_LT(closing.elapsed(), 20000);
+    EXPECT_FALSE(KnownSegmentLoudness(path, 1.0, 239.0).has_value());   // given up, not kept
 }
 
 // Qt's own buttons and dialogs speak Japanese; the system's own texts stay as they are.
