@@ -22,19 +22,46 @@ public:
     static const std::int64_t kLookaheadFrames;
     static const std::int64_t kHistoryFrames;
 
-    // ceilingDbtp: the highest true peak allowed, in dB below full scale (-1.0 typical; at most 0).
+    // ceilingDbtp: the highest true peak allowed, in dB below full scale (-1.0
+    // typical; from -60 to 0, else Error). Where nothing needs limiting (the
+    // true peak 0.2 dB or more below the ceiling, and about 100 ms since it
+    // was not), the output is the input rounded to nearest, halves to even.
     explicit TTruePeakLimiter(double ceilingDbtp);
     TTruePeakLimiter(TTruePeakLimiter&&) noexcept;
     TTruePeakLimiter& operator=(TTruePeakLimiter&&) noexcept;
     ~TTruePeakLimiter();
 
     // Input: interleaved stereo frames in the 16-bit scale (full scale is 32768),
-    // any value, also beyond full scale. Appends to out the frames that are
-    // final, in order: the output lags the input by kLookaheadFrames.
+    // any value, also beyond full scale (NaN counts as silence). Appends to out
+    // the frames that are final, in order: the output lags the input by
+    // kLookaheadFrames, so that once n frames have been pushed in all,
+    // max(0, n - kLookaheadFrames) have come out; output frame k is input frame k.
     void Push(const float* samples, std::int64_t frames, PcmBlock& out);
     // The input has ended: appends the frames still held (the output then has
-    // exactly as many frames as were pushed).
+    // exactly as many frames as were pushed). What is pushed next is a stream
+    // of its own, as in a new limiter.
     void Finish(PcmBlock& out);
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The true peak of the PCM block format as the limiter's detector finds it:
+// the louder channel, the samples and three points between each two. What a
+// limiter held to a ceiling reads at or below it; a fraction of libebur128's
+// cost, for measuring a whole medley as it is written.
+class TTruePeakMeter final {
+public:
+    TTruePeakMeter();
+    TTruePeakMeter(TTruePeakMeter&&) noexcept;
+    TTruePeakMeter& operator=(TTruePeakMeter&&) noexcept;
+    ~TTruePeakMeter();
+
+    void Add(const std::int16_t* samples, std::int64_t frames);
+    // dBTP of what was added, silence after it; -inf for digital silence.
+    double TruePeak() const;
 
     class Impl;
 

@@ -1,6 +1,7 @@
 #include "render/TruePeakLimiter.h"
 
 #include "model/Error.h"
+#include "render/Loudness.h"
 
 #include <ebur128.h>
 
@@ -333,6 +334,25 @@ TEST(Limiter, OutputDependsOnlyOnABoundedStretchOfInput)
     // Started too late, it does not know the burst is still being released.
     const Samples late(in.begin() + (afterBurst - 150) * kPcmChannels, in.end());
     EXPECT_NE(FramesFrom(Limit(late), 150, 1000), FramesFrom(full, afterBurst, 1000));
+    // A lone burst in a quiet tone is released for nearly kHistoryFrames, but
+    // no longer; and a limiter started kHistoryFrames before the last frame it
+    // touches still sees it.
+    const std::int64_t burstStart = 5000;
+    Samples lone = Sine(20000, 1000.0, Level(-20.0));
+    const Samples loud = Noise(100, 20.0, 9);
+    std::copy(loud.begin(), loud.end(), lone.begin() + burstStart * kPcmChannels);
+    const std::int64_t burstEnd = burstStart + Frames(loud) - 1;
+    const PcmBlock limited = Limit(lone);
+    const PcmBlock rounded = Rounded(lone);
+    std::int64_t touched = -1;
+    for (std::int64_t i = 0; i < Frames(lone); ++i)
+        if (FramesFrom(limited, i, 1) != FramesFrom(rounded, i, 1))
+            touched = i;
+    EXPECT_LE(touched, burstEnd + history);
+    EXPECT_GT(touched, burstEnd + history / 2);
+    const std::int64_t from = touched - 20;
+    const Samples fromThere(lone.begin() + (from - history) * kPcmChannels, lone.end());
+    EXPECT_EQ(FramesFrom(Limit(fromThere), history), FramesFrom(limited, from));
     // Nor does anything after the look-ahead reach back: another ending leaves
     // the frames before it alone.
     const std::int64_t cut = kPcmRate / 3;
@@ -349,6 +369,40 @@ TEST(Limiter, CeilingMustBeAtMostFullScale)
     EXPECT_THROW(TTruePeakLimiter(-100.0), Error);
     EXPECT_NO_THROW(TTruePeakLimiter(0.0));
     EXPECT_NO_THROW(TTruePeakLimiter(-60.0));
+}
+
+// The medley's meter reads what libebur128 reads, in pieces or at once, on
+// tones that fade in and out (a tone that starts or stops at full level rings
+// between its first and last samples, which the meters read differently).
+TEST(TruePeakMeter, ReadsTheTruePeakLibebur128Reads)
+{
+    for (const double frequency : {997.0, 11025.0, 15000.0}) {
+        SCOPED_TRACE(frequency);
+        PcmBlock pcm(static_cast<size_t>(kPcmRate) * 2);
+        for (std::int64_t i = 0; i < kPcmRate; ++i) {
+            const double fade = std::min(1.0, static_cast<double>(std::min(i, kPcmRate - 1 - i)) / 4410.0);
+            const double v = fade * (0.5 * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / kPcmRate + 0.785)
+                                     + 0.2 * std::sin(0.013 * static_cast<double>(i)));
+            pcm[static_cast<size_t>(2 * i)] = static_cast<std::int16_t>(std::lrint(v * 32767));
+            pcm[static_cast<size_t>(2 * i + 1)] = static_cast<std::int16_t>(std::lrint(v * 0.5 * 32767));
+        }
+        TLoudnessMeter reference;
+        reference.Add(pcm.data(), kPcmRate);
+        TTruePeakMeter whole;
+        whole.Add(pcm.data(), kPcmRate);
+        EXPECT_NEAR(whole.TruePeak(), reference.Result().TruePeak, 0.1);
+        TTruePeakMeter pieces;
+        for (std::int64_t at = 0; at < kPcmRate; at += 1000)
+            pieces.Add(pcm.data() + at * 2, std::min<std::int64_t>(1000, kPcmRate - at));
+        EXPECT_EQ(pieces.TruePeak(), whole.TruePeak());
+    }
+    EXPECT_EQ(TTruePeakMeter().TruePeak(), -std::numeric_limits<double>::infinity());
+    // A lone full-scale sample at the very end: its ring-out after it counts.
+    PcmBlock click(200, 0);
+    click[198] = kSampleMax;
+    TTruePeakMeter last;
+    last.Add(click.data(), 100);
+    EXPECT_NEAR(last.TruePeak(), 0.0, 0.01);
 }
 
 } // namespace medlark
