@@ -14,6 +14,7 @@
 #include "render/Loudness.h"
 #include "render/Mixing.h"
 #include "render/SegmentLevel.h"
+#include "render/StreamMeter.h"
 #include "render/WavOutput.h"
 #include "video/MedleyVideo.h"
 
@@ -222,34 +223,62 @@ private:
         return QDir::cleanPath(options_.OutputPath) + QString::asprintf("/Track_%.02d.wav", i + 1);
     }
 
-    // The next entry's segment from the decoding thread: true with the whole
-    // segment in segment_ (single mode) or streamed into the mixer (medley);
-    // false when the track is skipped or the build stopped (cancelMark_ then set).
+    // The next entry's segment from the decoding thread, levelled: true with the
+    // whole segment in segment_ (single mode) or streamed into the mixer
+    // (medley); false when the track is skipped or the build stopped
+    // (cancelMark_ then set). With matching on, the segment is held until its
+    // loudness, measured on the decoding thread, arrives with its end.
     bool Take(int i, TDecodeAhead& ahead, TMedleyMixer* mixer)
     {
         const TrackEntry& entry = list_.At(i);
         TDecodeAhead::Piece piece = ahead.Next();
         if (piece.kind == TDecodeAhead::Piece::Unsupported)
             return Skip(i, user_.AskSkipUnsupported(SkipUnsupportedText(entry.SourcePath)));
+        const bool hold = NeedsLoudness(options_.Medley.Loudness);
+        std::optional<TLeveller> leveller;
+        if (!hold)
+            leveller.emplace(LevelOf(options_.Medley.Loudness, entry.Times.Gain, std::nullopt));
         bool begun = false;
         segment_.clear();
-        for (; piece.kind == TDecodeAhead::Piece::Audio; piece = ahead.Next()) {
+        auto level = [&](const std::int16_t* samples, std::int64_t frames, bool last) {
+            levelled_.clear();
+            if (frames > 0)
+                leveller->Push(samples, frames, levelled_);
+            if (last)
+                leveller->Finish(levelled_);
             if (mixer == nullptr) {
-                segment_.insert(segment_.end(), piece.pcm.begin(), piece.pcm.end());
+                segment_.insert(segment_.end(), levelled_.begin(), levelled_.end());
+                return;
+            }
+            if (!begun)
+                mixer->Begin();
+            begun = true;
+            if (!levelled_.empty())
+                mixer->Push(levelled_.data(), FrameCount(levelled_));
+        };
+        bool any = false;
+        for (; piece.kind == TDecodeAhead::Piece::Audio; piece = ahead.Next()) {
+            any = true;
+            if (hold) {
+                held_.insert(held_.end(), piece.pcm.begin(), piece.pcm.end());
             } else {
-                if (!begun)
-                    mixer->Begin();
-                begun = true;
-                mixer->Push(piece.pcm.data(), FrameCount(piece.pcm));
+                level(piece.pcm.data(), FrameCount(piece.pcm), false);
             }
             ahead.Recycle(std::move(piece.pcm));
         }
         if (piece.kind == TDecodeAhead::Piece::Failed)
             throw Error(piece.error);
-        loudness_ = piece.loudness;
-        level_ = piece.level;
-        if (!begun && piece.result <= 0)
+        if (!any && piece.result <= 0)
             return Skip(i, user_.AskSkipCutFailed(SkipCutFailedText(entry.SourcePath)));
+        loudness_ = piece.loudness;
+        if (hold) {
+            leveller.emplace(LevelOf(options_.Medley.Loudness, entry.Times.Gain, loudness_));
+            level(held_.data(), FrameCount(held_), true);
+            held_.clear();
+        } else {
+            level(nullptr, 0, true);
+        }
+        level_ = leveller->Level();
         if (mixer != nullptr && !begun)
             mixer->Begin();
         return true;
@@ -270,19 +299,22 @@ private:
         WriteHeader(file);
         WriteSilence(file, options_.Medley.BlankHead);
         TMedleyMixer mixer(file, crossfade_, options_.Medley.Envelope);
-        TDecodeAhead ahead(list_, options_.Medley.Loudness);
-        // The medley's loudness, from its frames as they become final (those
-        // before the write position: later segments only mix in after it).
-        TLoudnessMeter meter;
+        TDecodeAhead ahead(list_, NeedsLoudness(options_.Medley.Loudness));
+        // With matching, the medley's own loudness, from its frames as they
+        // become final (those before the write position: later segments only
+        // mix in after it), measured beside the build.
+        std::optional<TStreamMeter> meter;
+        if (options_.Medley.Loudness.Match)
+            meter.emplace();
         std::int64_t metered = file.Position();
         auto measureUpTo = [&](std::int64_t end) {
-            for (; metered < end;) {
+            for (; meter && metered < end;) {
                 const std::int64_t bytes = std::min<std::int64_t>(end - metered, kMeterPieceBytes);
                 meterPiece_.resize(static_cast<size_t>(bytes / 2));
                 const std::int64_t got = ReadAt(file, metered, meterPiece_.data(), bytes);
                 if (got <= 0)
                     break;
-                meter.Add(meterPiece_.data(), got / kPcmFrameBytes);
+                meter->Add(meterPiece_.data(), got / kPcmFrameBytes);
                 metered += got;
             }
         };
@@ -318,8 +350,8 @@ private:
         // Finish: the tracks placed so far, also after a stop.
         file.Flush();
         measureUpTo(file.Length());
-        if (!marks_.empty())
-            medleyLoudness_ = meter.Result();
+        if (meter && !marks_.empty())
+            medleyLoudness_ = meter->Result();
         file.SetPosition(file.Length());
         WriteSilence(file, options_.Medley.BlankTail);
         file.Flush();
@@ -409,7 +441,7 @@ private:
 
     void RunSingle()
     {
-        TDecodeAhead ahead(list_, options_.Medley.Loudness);
+        TDecodeAhead ahead(list_, NeedsLoudness(options_.Medley.Loudness));
         for (int i = 0; i <= list_.Count() - 1; ++i) {
             if (Stopping())
                 return;
@@ -507,6 +539,8 @@ private:
     // The last segment taken: its measured loudness and how it was levelled.
     std::optional<TLoudness> loudness_;
     TSegmentLevel level_;
+    PcmBlock held_;       // a segment waiting for its loudness
+    PcmBlock levelled_;
     static constexpr std::int64_t kMeterPieceBytes = 1 << 20;
     PcmBlock meterPiece_;
     std::optional<TLoudness> medleyLoudness_;

@@ -35,12 +35,12 @@ struct TBuildOutcome final {
     std::vector<TCopyFailure> FailedCopies;
     bool SheetPublished = false;
     QStringList Notes;   // what the completion should also say (chapter rules, an unreadable cover)
-    std::optional<TLoudness> MedleyLoudness;   // the medley's, when one was written
+    std::optional<TLoudness> MedleyLoudness;   // the medley's, when one was written with matching on
 };
 
 // The report of the failed copies, for the completion message ("" when none failed).
 QString FailedCopiesText(const TBuildOutcome& outcome);
-// "メドレーの音量: −14.0 LUFS、トゥルーピーク −1.2 dBTP" ("" without a medley).
+// "メドレーの音量: −14.0 LUFS、トゥルーピーク −1.2 dBTP" ("" when nothing was measured).
 QString MedleyLoudnessText(const TBuildOutcome& outcome);
 // The medley's loudness, the notes and the failed copies, for the completion message ("" when there are none).
 QString CompletionDetails(const TBuildOutcome& outcome);

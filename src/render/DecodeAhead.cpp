@@ -19,8 +19,8 @@ constexpr std::int64_t kMaxQueuedFrames = 4 * kPieceFrames;
 
 } // namespace
 
-TDecodeAhead::TDecodeAhead(const TrackList& list, const TLoudnessSettings& loudness)
-    : list_(list), loudness_(loudness), thread_([this] { Run(); })
+TDecodeAhead::TDecodeAhead(const TrackList& list, bool measure)
+    : list_(list), measure_(measure), thread_([this] { Run(); })
 {
 }
 
@@ -81,7 +81,7 @@ void TDecodeAhead::Run()
             const TrackEntry& entry = list_.At(i);
             SourceStream source = OpenSourceStream(entry.SourcePath);
             if (!source) {
-                if (!Put({Piece::Unsupported, {}, 0, {}, {}, {}}))
+                if (!Put({Piece::Unsupported, {}, 0, {}, {}}))
                     return;
                 continue;
             }
@@ -89,11 +89,11 @@ void TDecodeAhead::Run()
                 return;
         }
     } catch (const Error& e) {
-        Put({Piece::Failed, {}, 0, e.Message(), {}, {}});
+        Put({Piece::Failed, {}, 0, e.Message(), {}});
     } catch (const std::bad_alloc&) {
-        Put({Piece::Failed, {}, 0, QStringLiteral("メモリが不足しています"), {}, {}});
+        Put({Piece::Failed, {}, 0, QStringLiteral("メモリが不足しています"), {}});
     } catch (const std::exception& e) {
-        Put({Piece::Failed, {}, 0, QString::fromLocal8Bit(e.what()), {}, {}});
+        Put({Piece::Failed, {}, 0, QString::fromLocal8Bit(e.what()), {}});
     }
 }
 
@@ -102,57 +102,41 @@ bool TDecodeAhead::Segment(int index, SourceStream& source)
     const TrackEntry& entry = list_.At(index);
     const double start = entry.Times.StartTime;
     const double end = entry.Times.EndTime;
-    std::optional<TLoudness> loudness = KnownSegmentLoudness(entry.SourcePath, start, end);
-    // Matching needs the whole segment's loudness before its first frame:
-    // the segment is held and measured as it is decoded.
-    const bool measure = NeedsLoudness(loudness_) && !loudness;
-    std::optional<TLeveller> leveller;
-    if (!measure)
-        leveller.emplace(LevelOf(loudness_, entry.Times.Gain, loudness));
-    TLoudnessMeter meter(TLoudnessMeter::TMode::Integrated);
-    PcmBlock held;
+    std::optional<TLoudness> loudness;
+    if (measure_)
+        loudness = KnownSegmentLoudness(entry.SourcePath, start, end);
+    // Measured here, from what is decoded for the build anyway.
+    std::optional<TLoudnessMeter> meter;
+    if (measure_ && !loudness)
+        meter.emplace(TLoudnessMeter::TMode::Integrated);
 
     PcmBlock pcm;
     bool open = true;
-    auto hand = [&](const std::int16_t* samples, std::int64_t frames, bool last) {
-        if (pcm.capacity() == 0) {
-            std::lock_guard lock(mutex_);
-            if (!spare_.empty()) {
-                pcm = std::move(spare_.back());
-                spare_.pop_back();
-            }
-        }
-        if (pcm.empty())
-            pcm.reserve(static_cast<size_t>(kPieceFrames + 8192) * kPcmChannels);
-        if (samples != nullptr)
-            leveller->Push(samples, frames, pcm);
-        if (last)
-            leveller->Finish(pcm);
-        if (FrameCount(pcm) >= kPieceFrames || (last && !pcm.empty()))
-            open = Put({Piece::Audio, std::exchange(pcm, {}), 0, {}, {}, {}});
-        return open;
-    };
     const std::int64_t result =
         DecodeSegmentTo(source, start, end, [&](const std::int16_t* samples, std::int64_t frames) {
-            if (!measure)
-                return hand(samples, frames, false);
-            meter.Add(samples, frames);
-            held.insert(held.end(), samples, samples + frames * kPcmChannels);
-            return true;
+            if (meter)
+                meter->Add(samples, frames);
+            if (pcm.capacity() == 0) {
+                std::lock_guard lock(mutex_);
+                if (!spare_.empty()) {
+                    pcm = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            if (pcm.empty())
+                pcm.reserve(static_cast<size_t>(kPieceFrames + 8192) * kPcmChannels);
+            pcm.insert(pcm.end(), samples, samples + frames * kPcmChannels);
+            if (FrameCount(pcm) >= kPieceFrames)
+                open = Put({Piece::Audio, std::exchange(pcm, {}), 0, {}, {}});
+            return open;
         });
-    if (measure) {
-        if (result > 0) {
-            loudness = meter.Result();
-            RememberSegmentLoudness(entry.SourcePath, start, end, *loudness);
-        }
-        leveller.emplace(LevelOf(loudness_, entry.Times.Gain, loudness));
-        for (std::int64_t at = 0; at < FrameCount(held) && open; at += kPieceFrames)
-            hand(held.data() + at * kPcmChannels, std::min(kPieceFrames, FrameCount(held) - at), false);
-        PcmBlock().swap(held);
-    }
-    if (!open || !hand(nullptr, 0, true))
+    if (!open || (!pcm.empty() && !Put({Piece::Audio, std::move(pcm), 0, {}, {}})))
         return false;
-    return Put({Piece::Done, {}, result, {}, loudness, leveller->Level()});
+    if (meter && result > 0) {
+        loudness = meter->Result();
+        RememberSegmentLoudness(entry.SourcePath, start, end, *loudness);
+    }
+    return Put({Piece::Done, {}, result, {}, loudness});
 }
 
 } // namespace medlark

@@ -5,14 +5,11 @@
 //   Unsupported                   the source could not be opened, or
 //   Audio, Audio, …, Done(result) the segment in pieces, then DecodeSegment's result.
 // An error on the decoding thread arrives as Failed with its message.
-// The pieces come levelled (the track's gain, loudness matching, the limiter);
-// with matching on, a segment whose loudness is not known yet is measured
-// here, from the PCM decoded for the build, before its first piece is handed on.
+// Asked to measure, it gives each segment's integrated loudness with Done: known
+// from before, or measured here, from the PCM decoded for the build anyway.
 
-#include "model/MedleySettings.h"
 #include "render/Loudness.h"
 #include "render/PcmBlock.h"
-#include "render/SegmentLevel.h"
 
 #include <QString>
 
@@ -37,10 +34,9 @@ public:
         std::int64_t result = 0;   // Done
         QString error;             // Failed
         std::optional<TLoudness> loudness;   // Done: the segment's, when measured
-        TSegmentLevel level;                 // Done: how it was levelled
     };
 
-    explicit TDecodeAhead(const TrackList& list, const TLoudnessSettings& loudness = {});
+    explicit TDecodeAhead(const TrackList& list, bool measure = false);
     TDecodeAhead(const TDecodeAhead&) = delete;
     TDecodeAhead& operator=(const TDecodeAhead&) = delete;
     ~TDecodeAhead();   // stops the thread and waits for it
@@ -53,11 +49,11 @@ public:
 private:
     void Run();
     bool Put(Piece piece);   // false once stopped
-    // Decodes the entry's segment, levels it and hands it on; false once stopped.
+    // Decodes the entry's segment and hands it on; false once stopped.
     bool Segment(int index, SourceStream& source);
 
     const TrackList& list_;
-    const TLoudnessSettings loudness_;
+    const bool measure_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Piece> pieces_;

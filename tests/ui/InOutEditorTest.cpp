@@ -520,7 +520,7 @@ TEST_F(Editor, JoinPreviewsPlayTheBytesOfTheBuiltMedley)
         SCOPED_TRACE(EnvelopeNumber(envelope));
         window_->ComboBox1->setCurrentIndex(EnvelopeNumber(envelope));
         TBuildOptions options = test::TestOptions(dir_.filePath(u"built.wav"_s));
-        options.Medley = {1.0, envelope, 0.2, 0.3};
+        options.Medley = {1.0, envelope, 0.2, 0.3, {}};
         test::TTestUser user;   // skips the track that cannot be opened
         ASSERT_TRUE(RunBuildJob(options, list, user).ThreadError.isEmpty());
         const PcmBlock built = test::ReadWavPcm(options.OutputPath);
@@ -737,8 +737,9 @@ TEST_F(Editor, PlayerPlaysTheSegmentLevelledAsTheBuildLevelsIt)
     // Matching: the gain alone until the measurement arrives, then the gain it gives.
     window_->CheckMatchLoudness->setChecked(true);
     window_->SpinLoudnessTarget->setValue(-20.0);
-    if (!KnownSegmentLoudness(path, entry.Times.StartTime, entry.Times.EndTime))
+    if (!KnownSegmentLoudness(path, entry.Times.StartTime, entry.Times.EndTime)) {
         EXPECT_EQ(editor_->PlayedLevel().Level, (TSegmentLevel{-6.0, true, -1.0}));
+    }
     ASSERT_TRUE(WaitFor([&] {
         return KnownSegmentLoudness(path, entry.Times.StartTime, entry.Times.EndTime).has_value()
             && editor_->PlayedLevel().Level.GainDb != -6.0;
