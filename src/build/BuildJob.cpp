@@ -260,11 +260,11 @@ private:
         for (; piece.kind == TDecodeAhead::Piece::Audio; piece = ahead.Next()) {
             any = true;
             if (hold) {
-                held_.insert(held_.end(), piece.pcm.begin(), piece.pcm.end());
+                held_.push_back(std::move(piece.pcm));
             } else {
                 level(piece.pcm.data(), FrameCount(piece.pcm), false);
+                ahead.Recycle(std::move(piece.pcm));
             }
-            ahead.Recycle(std::move(piece.pcm));
         }
         if (piece.kind == TDecodeAhead::Piece::Failed)
             throw Error(piece.error);
@@ -273,8 +273,12 @@ private:
         loudness_ = piece.loudness;
         if (hold) {
             leveller.emplace(LevelOf(options_.Medley.Loudness, entry.Times.Gain, loudness_));
-            level(held_.data(), FrameCount(held_), true);
+            for (PcmBlock& pcm : held_) {
+                level(pcm.data(), FrameCount(pcm), false);
+                ahead.Recycle(std::move(pcm));
+            }
             held_.clear();
+            level(nullptr, 0, true);
         } else {
             level(nullptr, 0, true);
         }
@@ -539,7 +543,7 @@ private:
     // The last segment taken: its measured loudness and how it was levelled.
     std::optional<TLoudness> loudness_;
     TSegmentLevel level_;
-    PcmBlock held_;       // a segment waiting for its loudness
+    std::vector<PcmBlock> held_;   // a segment's pieces waiting for its loudness
     PcmBlock levelled_;
     static constexpr std::int64_t kMeterPieceBytes = 1 << 20;
     PcmBlock meterPiece_;

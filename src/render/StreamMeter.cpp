@@ -2,6 +2,8 @@
 
 #include "render/TruePeakLimiter.h"
 
+#include <exception>
+
 namespace medlark {
 
 namespace {
@@ -33,19 +35,23 @@ void TStreamMeter::Add(const std::int16_t* samples, std::int64_t frames)
         return;
     PcmBlock block(samples, samples + frames * kPcmChannels);
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queuedFrames_ < kMaxQueuedFrames; });
+    changed_.wait(lock, [this] { return failed_ || queuedFrames_ < kMaxQueuedFrames; });
+    if (failed_)
+        return;
     queuedFrames_ += frames;
     queue_.push_back(std::move(block));
     lock.unlock();
     changed_.notify_all();
 }
 
-TLoudness TStreamMeter::Result()
+std::optional<TLoudness> TStreamMeter::Result()
 {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    changed_.wait(lock, [this] { return failed_ || (queue_.empty() && !busy_); });
+    if (failed_)
+        return std::nullopt;
     // The thread waits for more meanwhile: the meters are not in use.
-    return {loudness_.Result().Integrated, peak_.TruePeak()};
+    return TLoudness{loudness_.Result().Integrated, peak_.TruePeak()};
 }
 
 void TStreamMeter::Run()
@@ -61,12 +67,22 @@ void TStreamMeter::Run()
             queue_.pop_front();
             busy_ = true;
         }
-        loudness_.Add(block.data(), FrameCount(block));
-        peak_.Add(block.data(), FrameCount(block));
+        bool failed = false;
+        try {
+            loudness_.Add(block.data(), FrameCount(block));
+            peak_.Add(block.data(), FrameCount(block));
+        } catch (const std::exception&) {
+            failed = true;   // the report is left out; the medley is not affected
+        }
         {
             const std::lock_guard lock(mutex_);
             queuedFrames_ -= FrameCount(block);
             busy_ = false;
+            if (failed) {
+                failed_ = true;
+                queue_.clear();
+                queuedFrames_ = 0;
+            }
         }
         changed_.notify_all();
     }

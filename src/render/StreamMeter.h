@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace medlark {
@@ -25,8 +26,8 @@ public:
 
     // Waits only when much is still to be measured.
     void Add(const std::int16_t* samples, std::int64_t frames);
-    // Everything added, measured.
-    TLoudness Result();
+    // Everything added, measured; nothing when the measuring failed (memory).
+    std::optional<TLoudness> Result();
 
 private:
     void Run();
@@ -37,6 +38,7 @@ private:
     std::int64_t queuedFrames_ = 0;
     bool busy_ = false;   // the thread is measuring a block taken from the queue
     bool quit_ = false;
+    bool failed_ = false;
     TLoudnessMeter loudness_;
     TTruePeakMeter peak_;
     std::thread thread_;   // last: starts once the rest is in place
