@@ -73,10 +73,7 @@ QString MedleyLoudnessText(const TBuildOutcome& outcome)
     if (!outcome.MedleyLoudness)
         return {};
     const TLoudness& l = *outcome.MedleyLoudness;
-    QString peak = QStringLiteral("—");
-    if (!std::isnan(l.TruePeak))
-        peak = std::isfinite(l.TruePeak) ? OneDecimalText(l.TruePeak) : QStringLiteral("−∞");
-    return u"メドレーの音量: "_s + LoudnessText(l) + u"、トゥルーピーク "_s + peak + u" dBTP"_s;
+    return u"メドレーの音量: "_s + LoudnessText(l) + u"、トゥルーピーク "_s + TruePeakText(l.TruePeak);
 }
 
 QString CompletionDetails(const TBuildOutcome& outcome)

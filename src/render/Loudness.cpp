@@ -202,10 +202,23 @@ QString LoudnessText(const std::optional<TLoudness>& loudness)
         return QStringLiteral("\u2014");
     if (loudness->Silent())
         return QStringLiteral("\u2212\u221E LUFS");
-    // Tenths, halves away from zero; what rounds to zero has no sign.
-    const double tenths = std::round(loudness->Integrated * 10.0);
+    return OneDecimalText(loudness->Integrated) + QStringLiteral(" LUFS");
+}
+
+QString OneDecimalText(double value)
+{
+    const double tenths = std::round(value * 10.0);
     const QString digits = QString::number(std::abs(tenths) / 10.0, 'f', 1);
-    return (tenths < 0.0 ? QStringLiteral("\u2212") : QString()) + digits + QStringLiteral(" LUFS");
+    return (tenths < 0.0 ? QStringLiteral("\u2212") : QString()) + digits;
+}
+
+QString TruePeakText(double dbtp)
+{
+    if (std::isnan(dbtp))
+        return QStringLiteral("\u2014");
+    if (dbtp == -std::numeric_limits<double>::infinity())
+        return QStringLiteral("\u2212\u221E dBTP");
+    return OneDecimalText(dbtp) + QStringLiteral(" dBTP");
 }
 
 } // namespace medlark

@@ -62,7 +62,12 @@ void RememberSegmentLoudness(const QString& path, double start, double end, cons
 std::optional<TLoudness> MeasureSegment(const QString& path, double start, double end,
                                         const std::function<bool()>& shouldStop = {});
 
+// One decimal, halves away from zero, with a real minus sign: "−1.2", "0.0"
+// (what rounds to zero has no sign), "3.4".
+QString OneDecimalText(double value);
 // "−12.3 LUFS" (with a real minus sign), "−∞ LUFS" for silence, "—" when not measured.
 QString LoudnessText(const std::optional<TLoudness>& loudness);
+// "−1.2 dBTP", "−∞ dBTP" for digital silence, "—" when not measured.
+QString TruePeakText(double dbtp);
 
 } // namespace medlark

@@ -155,11 +155,8 @@ private:
     TSegmentLevel Level(const TMedleyEntry& entry)
     {
         std::optional<TLoudness> loudness;
-        if (NeedsLoudness(settings_.Loudness)) {
-            loudness = KnownSegmentLoudness(entry.SourcePath, entry.StartTime, entry.EndTime);
-            if (!loudness)
-                loudness = MeasureSegment(entry.SourcePath, entry.StartTime, entry.EndTime);
-        }
+        if (NeedsLoudness(settings_.Loudness))
+            loudness = MeasureSegment(entry.SourcePath, entry.StartTime, entry.EndTime);   // the known one, if any
         return LevelOf(settings_.Loudness, entry.Gain, loudness);
     }
 

@@ -60,15 +60,6 @@ std::int64_t TLeveller::HistoryFrames() const
     return limiter_ ? TTruePeakLimiter::kHistoryFrames : 0;
 }
 
-QString OneDecimalText(double value)
-{
-    const double rounded = std::round(value * 10.0) / 10.0;
-    QString text = QString::number(std::abs(rounded), 'f', 1);
-    if (rounded < 0.0)
-        text.prepend(QChar(0x2212));
-    return text;
-}
-
 QString GainText(double db)
 {
     return (std::round(db * 10.0) > 0.0 ? QStringLiteral("+") : QString()) + OneDecimalText(db) + QStringLiteral(" dB");

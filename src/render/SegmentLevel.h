@@ -61,8 +61,6 @@ private:
     std::vector<float> scaled_;
 };
 
-// One decimal, with a real minus sign: "−1.2", "0.0", "3.4".
-QString OneDecimalText(double value);
 // "+1.5 dB", "−6.0 dB", "0.0 dB".
 QString GainText(double db);
 

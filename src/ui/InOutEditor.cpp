@@ -333,8 +333,7 @@ QString PeakText(double dbtp)
 {
     if (std::isnan(dbtp))
         return QString();
-    return u" / ピーク "_s + (dbtp == -std::numeric_limits<double>::infinity() ? u"−∞"_s : OneDecimalText(dbtp))
-         + u" dBTP"_s;
+    return u" / ピーク "_s + TruePeakText(dbtp);
 }
 
 } // namespace

@@ -80,8 +80,7 @@ void TSegmentMeasurer::Run()
         }
         bool measured = false;
         try {
-            measured = KnownSegmentLoudness(key.Path, key.Start, key.End).has_value()
-                    || MeasureSegment(key.Path, key.Start, key.End, [this] { return quit_ || abandon_; }).has_value();
+            measured = MeasureSegment(key.Path, key.Start, key.End, [this] { return quit_ || abandon_; }).has_value();
         } catch (const std::exception&) {
             measured = false;   // unmeasurable, as a file that does not decode
         }
